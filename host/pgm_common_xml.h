@@ -1,0 +1,48 @@
+// File functions of the host's XML document library: schema check, typed parsing, writing.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "host/host_export.h"
+#include "pgm/h/pgm_common_xml_export.h"
+
+enum PGM_COMMON_XML_FILE_ENUM {
+    PGM_COMMON_XML_FILE_INVALID = 0,
+    PGM_COMMON_XML_FILE_GFPDB_QSPI = 2,
+    PGM_COMMON_XML_FILE_GFPDB_SDMMC = 3
+};
+
+// Makes a new element of one kind for a file kind; registered by the module that owns the
+// element classes.
+using PGM_COMMON_XML_ELEMENT_FACTORY = PGM_COMMON_XML_ELEMENT* (*)();
+
+class HOST_EXPORT PGM_COMMON_XML {
+public:
+    // Validates a file against a schema (compiled once per path and modification time).
+    // Both texts stay empty for a valid file; otherwise `error` holds the first problem with
+    // file and line, and `error2` the rest.
+    static void check_xsd(const std::string& xml_file, const std::string& xsd_file,
+                          std::string& error, std::string& error2);
+
+    // Builds the typed element tree of a file. Never null: a file that cannot be read yields an
+    // empty root of the file kind, with the reason in `error`. Count problems found by the
+    // element classes go to `warning`. External entities, DTDs and the network are never
+    // loaded. `golden` files are trusted and read without a schema.
+    static PGM_COMMON_XML_ELEMENT* parse_xml(PGM_COMMON_XML_FILE_ENUM file_kind,
+                                             const std::string& xml_file,
+                                             const std::string& xsd_file, bool golden,
+                                             std::string& error, std::string& warning,
+                                             std::string& info);
+
+    // Writes the tree as indented UTF-8, replacing the file through a temporary file and a
+    // rename so that no reader sees half a file. The tree stays the caller's.
+    static bool write_xml(const PGM_COMMON_XML_ELEMENT* root, const std::string& xml_file);
+
+    // The element classes of a file kind; a kind without a factory is read as a plain element.
+    static void register_element_factory(PGM_COMMON_XML_FILE_ENUM file_kind,
+                                         PGM_COMMON_XML_ENUM kind,
+                                         PGM_COMMON_XML_ELEMENT_FACTORY factory);
+    static PGM_COMMON_XML_ELEMENT* create_element(PGM_COMMON_XML_FILE_ENUM file_kind,
+                                                  PGM_COMMON_XML_ENUM kind);
+};

@@ -1,0 +1,35 @@
+// What the library's sources share and hosts never see: internal errors, the debug log and
+// the message factories.
+#pragma once
+
+#include <string>
+
+#include "host/msg.h"
+#include "pgm/gfpdb/gfpdb_mgr.h"
+
+// A broken invariant stops the program with the failed condition's text.
+#define GFPDB_ASSERT(cond, source)                                        \
+    do {                                                                  \
+        if (!(cond))                                                      \
+            MSG_INTERNAL_ERROR::report(#cond, "GFPDB", source, __LINE__); \
+    } while (0)
+
+// An internal error with a fixed text instead of a condition.
+#define GFPDB_FAIL(text, source) MSG_INTERNAL_ERROR::report(text, "GFPDB", source, __LINE__)
+
+// Every debug line of the library: module "GFPDB", level 2.
+void gfpdb_debug(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Message factories, one per posted catalogue entry: a warning whose id the user filtered
+// comes back as a message that shows nothing. The caller posts and deletes the message.
+MSG_POST* gfpdb_new_message(GFPDB_MESSAGE_ID id, const std::string& arg);
+MSG_POST* gfpdb_new_message(GFPDB_MESSAGE_ID id, int arg);
+// The error 20482 is never filtered.
+MSG_POST* gfpdb_new_duplicate_flash_error(const std::string& name, const std::string& dir);
+
+// Builds, posts and destroys one message.
+void gfpdb_post(GFPDB_MESSAGE_ID id, const std::string& arg);
+void gfpdb_post(GFPDB_MESSAGE_ID id, int arg);
+
+// The catalogue literal of an id ("text/W SYMBOL"); null for 20510, which has none.
+const char* gfpdb_message_literal(GFPDB_MESSAGE_ID id);
