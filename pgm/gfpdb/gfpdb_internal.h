@@ -33,3 +33,17 @@ void gfpdb_post(GFPDB_MESSAGE_ID id, int arg);
 
 // The catalogue literal of an id ("text/W SYMBOL"); null for 20510, which has none.
 const char* gfpdb_message_literal(GFPDB_MESSAGE_ID id);
+
+// Deletes the records of an owning list, last first, each leaving the list before it goes.
+template <typename RECORD>
+void gfpdb_delete_last_first(std::vector<RECORD*>& list) {
+    while (!list.empty()) {
+        RECORD* record = list.back();
+        list.pop_back();
+        delete record;
+    }
+}
+
+// The first four bytes of a data list as a little-endian word, with the list's byte count;
+// false, leaving both untouched, when the text is empty or no data list.
+bool gfpdb_data_list_to_dword(const std::string& data_list, uint32_t* value, uint32_t* byte_count);
