@@ -31,6 +31,12 @@ MSG_POST* gfpdb_new_duplicate_flash_error(const std::string& name, const std::st
 void gfpdb_post(GFPDB_MESSAGE_ID id, const std::string& arg);
 void gfpdb_post(GFPDB_MESSAGE_ID id, int arg);
 
+// Replaces a database file by a tree, which it takes over: touch a missing file, make it
+// writable, remove it, confirm it is gone, write, confirm it is there. A refusal of the file
+// system posts GFPDB_FAILED_TO_UPDATE_DB with `db_dir` and answers false.
+bool gfpdb_replace_xml_file(PGM_COMMON_XML_ELEMENT* tree, const std::string& file,
+                            const std::string& db_dir);
+
 // The catalogue literal of an id ("text/W SYMBOL"); null for 20510, which has none.
 const char* gfpdb_message_literal(GFPDB_MESSAGE_ID id);
 

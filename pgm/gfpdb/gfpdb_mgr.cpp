@@ -1,0 +1,938 @@
+// The flash database's vocabulary and message catalogue, the technology-independent records,
+// and the manager base: lookups, common validators, the data-list grammar, the two database
+// directories and the persistence of user records.
+#include "pgm/gfpdb/gfpdb_mgr.h"
+
+#include <cstdarg>
+#include <memory>
+
+#include "host/cfg.h"
+#include "host/fio.h"
+#include "host/mem.h"
+#include "host/msg.h"
+#include "host/pgm_common.h"
+#include "host/pgm_common_xml.h"
+#include "pgm/gfpdb/gfpdb_internal.h"
+
+namespace {
+const char* const source = "pgm/gfpdb/gfpdb_mgr";
+MEM_INITIALIZER mem_initializer("GFPDB");
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Display tables
+
+const std::string gfpdb_act_property_label[GFPDB_ACT_PROPERTY_COUNT] = {
+    "Name:",
+    "Command:",
+    "Data:",
+    "Delay(us):",
+    "Command-Data(bus width):",  // Write Register
+    "Name:",
+    "Command:",
+    "Data length(byte):",
+    "Expected data:",
+    "Expected data mask:",
+    "Attempt count:",
+    "Delay(us):",
+    "Command-Data(bus width):",  // Read Register
+    "Name:",
+    "Command:",
+    "Address:",
+    "Data:",
+    "Page size(byte):",
+    "Addressing mode(byte):",
+    "Delay(us):",
+    "Command-Address-Data(bus width):",  // Write Data
+    "Name:",
+    "Command:",
+    "Address:",
+    "Data length(byte):",
+    "Expected data:",
+    "Expected data mask:",
+    "Addressing mode(byte):",
+    "Dummy clock cycle:",
+    "Delay(us):",
+    "Command-Address-Data(bus width):",  // Read Data
+    "Name:",
+    "Command:",
+    "Address:",
+    "Erase size(byte):",
+    "Addressing mode(byte):",
+    "Delay(us):",
+    "Command-Address(bus width):",  // Erase
+    "",
+    ""  // Custom: description and direction carry no label
+};
+
+const std::string gfpdb_act_type_name[GFPDB_ACT_TYPE_COUNT] = {
+    "Write Register", "Read Register", "Write Data", "Read Data", "Erase", "Custom"};
+
+const std::string gfpdb_op_type_name[GFPDB_OP_TYPE_COUNT] = {
+    "Initialization", "Program", "Erase", "Verify/Blank-Check/Examine", "Termination"};
+
+const std::string gfpdb_op_type_description[GFPDB_OP_TYPE_COUNT] = {
+    "The Programmer engine performs the Initialization operation at the beginning of the "
+    "Program, Erase, Verify, Blank-Check, or Examine operation during .jic file programming.",
+    "The Programmer engine performs the Program operation when the Program option is enabled in "
+    "the Programmer tool for .jic file programming.",
+    // The quotation marks are the typographic ones (U+201C, U+201D).
+    "The Programmer engine performs the Erase operation when the Erase option is enabled in the "
+    "Programmer tool for .jic file programming. The Programmer engine uses all erase actions "
+    "specified between \u201c"
+    "Erase data\u201d and \u201c"
+    "End of data?\u201d to decide the optimal way of erasing the data.",
+    "The Programmer engine performs the Verify/Blank-Check/Examine operation when the "
+    "Verify/Blank-Check/Examine option is enabled in the Programmer tool for .jic file "
+    "programming.",
+    "The Programmer engine performs the Termination operation at the end of the Program, Erase, "
+    "Verify, Blank-Check, or Examine operation during .jic file programming."};
+
+const std::string gfpdb_prog_flow_template_name[GFPDB_PROG_FLOW_TEMPLATE_COUNT] = {
+    "Micron", "Macronix", "Cypress", "Winbond"};
+
+const std::string gfpdb_qspi_density[GFPDB_QSPI_DENSITY_COUNT] = {
+    "1Mb",  "2Mb",   "4Mb",   "8Mb",   "16Mb",   "32Mb",
+    "64Mb", "128Mb", "256Mb", "512Mb", "1024Mb", "2048Mb"};
+
+const std::string gfpdb_qspi_io_voltage[GFPDB_QSPI_VOLTAGE_COUNT] = {"1.8V", "3.0V/3.3V"};
+
+const std::string gfpdb_bus_width_1_1_1 = "1-1-1";
+const std::string gfpdb_bus_width_1_1 = "1-1";
+
+// ---------------------------------------------------------------------------------------------
+// Message catalogue
+
+namespace {
+struct GFPDB_MESSAGE {
+    GFPDB_MESSAGE_ID id;
+    MSG_POST_TYPE type;
+    const char* literal;  // text, "/", type letter, symbolic name; null: registered only
+};
+
+// In registration order.
+const GFPDB_MESSAGE catalogue[GFPDB_MESSAGE_COUNT] = {
+    {GFPDB_INVALID_DEVICE_NAME_WITH_EMPTY_STRING_OR_SPECIAL_CHAR, MSG_POST_TYPE_WARNING,
+     "Device name '%1!s!' is invalid as it contains either an empty string or special "
+     "characters./W GFPDB_INVALID_DEVICE_NAME_WITH_EMPTY_STRING_OR_SPECIAL_CHAR"},
+    {GFPDB_INVALID_DEVICE_NAME_CONFLICT_WITH_TEMPLATE, MSG_POST_TYPE_WARNING,
+     "Device name '%1!s!' is invalid as it conflicts with the reserved name for the programming "
+     "flow template./W GFPDB_INVALID_DEVICE_NAME_CONFLICT_WITH_TEMPLATE"},
+    {GFPDB_INVALID_DEVICE_NAME_CONFLICT_WITH_EXISTING_DEVICE, MSG_POST_TYPE_WARNING,
+     "Device name '%1!s!' is invalid as it already exist in the device database./W "
+     "GFPDB_INVALID_DEVICE_NAME_CONFLICT_WITH_EXISTING_DEVICE"},
+    {GFPDB_INVALID_IO_VOLTAGE, MSG_POST_TYPE_WARNING,
+     "Device I/O voltage '%1!s!' is invalid./W GFPDB_INVALID_IO_VOLTAGE"},
+    {GFPDB_INCOMPATIBLE_IO_VOLTAGE, MSG_POST_TYPE_WARNING,
+     "Flash device I/O voltage '%1!s!' is incompatible with the selected FPGA device family./W "
+     "GFPDB_INCOMPATIBLE_IO_VOLTAGE"},
+    {GFPDB_INVALID_DEVICE_ID_WITH_EMPTY_STRING_OR_SPECIAL_CHAR, MSG_POST_TYPE_WARNING,
+     "Device ID '%1!s!' is invalid. It either contains an empty string or special characters, "
+     "or it is not in the list of byte formats./W "
+     "GFPDB_INVALID_DEVICE_ID_WITH_EMPTY_STRING_OR_SPECIAL_CHAR"},
+    {GFPDB_INVALID_DEVICE_DENSITY, MSG_POST_TYPE_WARNING,
+     "Device density '%1!s!' is invalid./W GFPDB_INVALID_DEVICE_DENSITY"},
+    {GFPDB_INVALID_TOTAL_DEVICE_DIE, MSG_POST_TYPE_WARNING,
+     "Total device die '%1!d!' is invalid./W GFPDB_INVALID_TOTAL_DEVICE_DIE"},
+    {GFPDB_INVALID_DEVICE_DUMMY_CLOCK_CYCLE, MSG_POST_TYPE_WARNING,
+     "Device dummy clock cycle '%1!d!' is invalid./W GFPDB_INVALID_DEVICE_DUMMY_CLOCK_CYCLE"},
+    {GFPDB_INVALID_PROGRAMMING_FLOW_TEMPLATE, MSG_POST_TYPE_WARNING,
+     "Programming flow template '%1!s!' is invalid./W GFPDB_INVALID_PROGRAMMING_FLOW_TEMPLATE"},
+    {GFPDB_FOUND_DUPLICATED_FLASH_IN_DB, MSG_POST_TYPE_ERROR,
+     "Found duplicate flash device names '%1!s!' in the %2!s! directory./E "
+     "GFPDB_FOUND_DUPLICATED_FLASH_IN_DB"},
+    {GFPDB_REGISTERED_ONLY_20510, MSG_POST_TYPE_ERROR, nullptr},
+    {GFPDB_INVALID_ACTION_NAME_WITH_EMPTY_STRING_OR_SPECIAL_CHAR, MSG_POST_TYPE_WARNING,
+     "Action name '%1!s!' is invalid as it contains an empty string or special characters./W "
+     "GFPDB_INVALID_ACTION_NAME_WITH_EMPTY_STRING_OR_SPECIAL_CHAR"},
+    {GFPDB_INVALID_ACTION_COMMAND_WITH_EMPTY_STRING_OR_SPECIAL_CHAR, MSG_POST_TYPE_WARNING,
+     "Action command '%1!s!' is invalid. It either contains an empty string or special "
+     "characters, or it is not in the list of byte formats./W "
+     "GFPDB_INVALID_ACTION_COMMAND_WITH_EMPTY_STRING_OR_SPECIAL_CHAR"},
+    {GFPDB_INVALID_ACTION_DATA_MASK_WITH_SPECIAL_CHAR, MSG_POST_TYPE_WARNING,
+     "Action data mask '%1!s!' is invalid. It either contains special characters or is not in "
+     "the list of byte formats./W GFPDB_INVALID_ACTION_DATA_MASK_WITH_SPECIAL_CHAR"},
+    {GFPDB_INVALID_ACTION_EXPECTED_DATA_WITH_SPECIAL_CHAR, MSG_POST_TYPE_WARNING,
+     "Action expected data '%1!s!' is invalid. It either contains special characters or is not "
+     "in the list of byte formats./W GFPDB_INVALID_ACTION_EXPECTED_DATA_WITH_SPECIAL_CHAR"},
+    {GFPDB_INVALID_ACTION_DATA_WITH_SPECIAL_CHAR, MSG_POST_TYPE_WARNING,
+     "Action data '%1!s!' is invalid. It either contains special characters or is not in the "
+     "list of byte formats./W GFPDB_INVALID_ACTION_DATA_WITH_SPECIAL_CHAR"},
+    {GFPDB_INVALID_ACTION_DATA_LENGTH_WITH_EMPTY_STRING_OR_SPECIAL_CHAR, MSG_POST_TYPE_WARNING,
+     "Action data length '%1!s!' is invalid. It either contains an empty string or special "
+     "characters, or has a value of 0./W "
+     "GFPDB_INVALID_ACTION_DATA_LENGTH_WITH_EMPTY_STRING_OR_SPECIAL_CHAR"},
+    {GFPDB_INVALID_ACTION_ATTEMPT_COUNT_WITH_EMPTY_STRING_OR_SPECIAL_CHAR, MSG_POST_TYPE_WARNING,
+     "Action attempt count '%1!s!' is invalid. It either contains an empty string or special "
+     "characters, or has a value of 0./W "
+     "GFPDB_INVALID_ACTION_ATTEMPT_COUNT_WITH_EMPTY_STRING_OR_SPECIAL_CHAR"},
+    {GFPDB_INVALID_ACTION_ERASE_SIZE_WITH_EMPTY_STRING_OR_SPECIAL_CHAR, MSG_POST_TYPE_WARNING,
+     "Action erase size '%1!s!' is invalid. It either contains an empty string or special "
+     "characters, or has a value of 0./W "
+     "GFPDB_INVALID_ACTION_ERASE_SIZE_WITH_EMPTY_STRING_OR_SPECIAL_CHAR"},
+    {GFPDB_INVALID_ACTION_DELAY_WITH_EMPTY_STRING_OR_SPECIAL_CHAR, MSG_POST_TYPE_WARNING,
+     "Action delay '%1!s!' is invalid. It contains either an empty string or special "
+     "characters./W GFPDB_INVALID_ACTION_DELAY_WITH_EMPTY_STRING_OR_SPECIAL_CHAR"},
+    {GFPDB_INVALID_ACTION_PAGE_SIZE_WITH_EMPTY_STRING_OR_SPECIAL_CHAR, MSG_POST_TYPE_WARNING,
+     "Action page size '%1!s!' is invalid. It either contains an empty string or special "
+     "characters, or has a value of 0./W "
+     "GFPDB_INVALID_ACTION_PAGE_SIZE_WITH_EMPTY_STRING_OR_SPECIAL_CHAR"},
+    {GFPDB_INVALID_ACTION_ADDRESS_WITH_EMPTY_STRING_OR_SPECIAL_CHAR, MSG_POST_TYPE_WARNING,
+     "Action address '%1!s!' is invalid. It contains either an empty string or special "
+     "characters./W GFPDB_INVALID_ACTION_ADDRESS_WITH_EMPTY_STRING_OR_SPECIAL_CHAR"},
+    {GFPDB_INVALID_ACTION_ADDR_MODE_WITH_EMPTY_STRING_OR_SPECIAL_CHAR, MSG_POST_TYPE_WARNING,
+     "Action addressing mode '%1!s!' is invalid. It either contains an empty string or special "
+     "characters, or has a value of 0./W "
+     "GFPDB_INVALID_ACTION_ADDR_MODE_WITH_EMPTY_STRING_OR_SPECIAL_CHAR"},
+    {GFPDB_INVALID_ACTION_DUMMY_CLOCK_CYCLE_WITH_EMPTY_STRING_OR_SPECIAL_CHAR,
+     MSG_POST_TYPE_WARNING,
+     "Action dummy clock cycle '%1!s!' is invalid. It contains either an empty string or "
+     "special characters./W "
+     "GFPDB_INVALID_ACTION_DUMMY_CLOCK_CYCLE_WITH_EMPTY_STRING_OR_SPECIAL_CHAR"},
+    {GFPDB_INVALID_ACTION_BUS_WIDTH, MSG_POST_TYPE_WARNING,
+     "Action bus width '%1!s!' is invalid./W GFPDB_INVALID_ACTION_BUS_WIDTH"},
+    {GFPDB_INVALID_ACTION_CUSTOM_DIRECTION, MSG_POST_TYPE_WARNING,
+     "Action custom direction '%1!s!' is invalid./W GFPDB_INVALID_ACTION_CUSTOM_DIRECTION"},
+    {GFPDB_INVALID_ACTION_CUSTOM_DESCRIPTION, MSG_POST_TYPE_WARNING,
+     "Action custom description '%1!s!' is invalid due to an empty string./W "
+     "GFPDB_INVALID_ACTION_CUSTOM_DESCRIPTION"},
+    {GFPDB_FAILED_TO_UPDATE_DB, MSG_POST_TYPE_WARNING,
+     "Failed to update the device database in the %1!s! directory./W GFPDB_FAILED_TO_UPDATE_DB"},
+    {GFPDB_INVALID_TEMPLATE_NAME_WITH_EMPTY_STRING_OR_SPECIAL_CHAR, MSG_POST_TYPE_WARNING,
+     "Template name '%1!s!' is invalid as it contains either an empty string or special "
+     "characters./W GFPDB_INVALID_TEMPLATE_NAME_WITH_EMPTY_STRING_OR_SPECIAL_CHAR"},
+    {GFPDB_INVALID_TEMPLATE_NAME_CONFLICT_WITH_RESERVED_TEMPLATE, MSG_POST_TYPE_WARNING,
+     "Template name '%1!s!' is invalid as it conflicts with the reserved name for the "
+     "programming flow template./W GFPDB_INVALID_TEMPLATE_NAME_CONFLICT_WITH_RESERVED_TEMPLATE"},
+    {GFPDB_INVALID_TEMPLATE_NAME_CONFLICT_WITH_EXISTING_DEVICE, MSG_POST_TYPE_WARNING,
+     "Template name '%1!s!' is invalid as it conflicts with existing device name in the device "
+     "database./W GFPDB_INVALID_TEMPLATE_NAME_CONFLICT_WITH_EXISTING_DEVICE"},
+    {GFPDB_INVALID_TEMPLATE_NAME_CONFLICT_WITH_TEMPLATE_DATABASE, MSG_POST_TYPE_WARNING,
+     "Template name '%1!s!' is invalid as it already exist in the template database./W "
+     "GFPDB_INVALID_TEMPLATE_NAME_CONFLICT_WITH_TEMPLATE_DATABASE"},
+};
+
+// The ids and types in registration order, as the registrar takes them.
+struct CATALOGUE_ARRAYS {
+    CATALOGUE_ARRAYS() {
+        for (int i = 0; i < GFPDB_MESSAGE_COUNT; ++i) {
+            ids[i] = catalogue[i].id;
+            types[i] = catalogue[i].type;
+        }
+    }
+    unsigned ids[GFPDB_MESSAGE_COUNT];
+    MSG_POST_TYPE types[GFPDB_MESSAGE_COUNT];
+};
+const CATALOGUE_ARRAYS catalogue_arrays;
+MSG_ID_REGISTRAR registrar(catalogue_arrays.ids, catalogue_arrays.types, GFPDB_MESSAGE_COUNT);
+
+const GFPDB_MESSAGE& find_message(GFPDB_MESSAGE_ID id) {
+    for (const GFPDB_MESSAGE& m : catalogue) {
+        if (m.id == id)
+            return m;
+    }
+    MSG_INTERNAL_ERROR::report_varg("GFPDB", source, __LINE__, "Unknown message id %u", id);
+}
+
+// A warning starts filtered or filled; the argument is handed on as fill_args takes it.
+template <typename ARG>
+MSG_POST* new_warning(GFPDB_MESSAGE_ID id, ARG arg) {
+    const GFPDB_MESSAGE& message = find_message(id);
+    GFPDB_ASSERT(message.literal && message.type == MSG_POST_TYPE_WARNING, source);
+    if (MSG_INDEX::get_default_index()->is_filtered(id))
+        return new MSG_W_NULL();
+    MSG_POST* warning = new MSG_W(nullptr);
+    warning->fill_args(message.literal, arg);
+    warning->set_severity_level(1);
+    warning->set_id(id);
+    return warning;
+}
+}  // namespace
+
+const char* gfpdb_message_literal(GFPDB_MESSAGE_ID id) {
+    return find_message(id).literal;
+}
+
+MSG_POST* gfpdb_new_message(GFPDB_MESSAGE_ID id, const std::string& arg) {
+    return new_warning(id, arg.c_str());
+}
+
+MSG_POST* gfpdb_new_message(GFPDB_MESSAGE_ID id, int arg) {
+    return new_warning(id, arg);
+}
+
+MSG_POST* gfpdb_new_duplicate_flash_error(const std::string& name, const std::string& dir) {
+    MSG_POST* error = new MSG_E(nullptr);
+    error->fill_args(find_message(GFPDB_FOUND_DUPLICATED_FLASH_IN_DB).literal, name.c_str(),
+                     dir.c_str());
+    error->set_id(GFPDB_FOUND_DUPLICATED_FLASH_IN_DB);
+    return error;
+}
+
+void gfpdb_post(GFPDB_MESSAGE_ID id, const std::string& arg) {
+    std::unique_ptr<MSG_POST> message(gfpdb_new_message(id, arg));
+    message->post();
+}
+
+void gfpdb_post(GFPDB_MESSAGE_ID id, int arg) {
+    std::unique_ptr<MSG_POST> message(gfpdb_new_message(id, arg));
+    message->post();
+}
+
+void gfpdb_debug(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    msg_local_vdebug("GFPDB", MSG_D_LEVEL_2, format, args);
+    va_end(args);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Records
+
+GFPDB_FLASH::GFPDB_FLASH(std::string name) : m_name(std::move(name)) {}
+GFPDB_FLASH::~GFPDB_FLASH() = default;
+const std::string GFPDB_FLASH::get_name() {
+    return m_name;
+}
+void GFPDB_FLASH::set_name(std::string name) {
+    m_name = std::move(name);
+}
+const std::string GFPDB_FLASH::get_density() {
+    return m_density;
+}
+void GFPDB_FLASH::set_density(std::string density) {
+    m_density = std::move(density);
+}
+uint32_t GFPDB_FLASH::get_density_in_bytes() {
+    return static_cast<uint32_t>(get_density_in_bytes_qword());
+}
+
+uint64_t GFPDB_FLASH::get_density_in_bytes_qword() {
+    const std::string& d = m_density;
+    if (d.empty())
+        return 0;
+    size_t digits = 0;
+    while (digits < d.size() && d[digits] >= '0' && d[digits] <= '9')
+        ++digits;
+    uint64_t multiplier = 0;
+    if (digits < d.size()) {
+        // Only "M" and "G" name a unit; a lower-case "b" after it counts bits.
+        if (d[digits] == 'G')
+            multiplier = 1073741824ULL;
+        if (d[digits] == 'M')
+            multiplier = 1048576ULL;
+        if (digits + 1 < d.size() && d[digits + 1] == 'b')
+            multiplier /= 8;
+    }
+    return PGM_COMMON::convert_string_to_qword(d.substr(0, digits), false) * multiplier;
+}
+
+const std::string GFPDB_FLASH::get_db_dir() {
+    return m_db_dir;
+}
+void GFPDB_FLASH::set_db_dir(std::string dir) {
+    m_db_dir = std::move(dir);
+}
+bool GFPDB_FLASH::get_flash_removable_permission() {
+    return m_removable;
+}
+void GFPDB_FLASH::set_flash_removable_permission(bool removable) {
+    m_removable = removable;
+}
+
+GFPDB_OPERATION::GFPDB_OPERATION() = default;
+GFPDB_OPERATION::~GFPDB_OPERATION() = default;
+const std::string GFPDB_OPERATION::get_name() {
+    return m_name;
+}
+void GFPDB_OPERATION::set_name(std::string name) {
+    m_name = std::move(name);
+}
+const std::string GFPDB_OPERATION::get_operation_description() {
+    return m_description;
+}
+GFPDB_OP_TYPE GFPDB_OPERATION::get_operation_type() {
+    return m_operation_type;
+}
+
+GFPDB_ACTION::GFPDB_ACTION() = default;
+GFPDB_ACTION::~GFPDB_ACTION() = default;
+
+GFPDB_ACTION& GFPDB_ACTION::operator=(const GFPDB_ACTION& other) {
+    if (this == &other)
+        return *this;
+    m_name = other.m_name;
+    m_action_type = other.m_action_type;
+    m_property_list = other.m_property_list;
+    m_property_value_map.clear();
+    m_property_value_map = other.m_property_value_map;
+    return *this;
+}
+
+const std::string GFPDB_ACTION::get_name() {
+    return m_name;
+}
+void GFPDB_ACTION::set_name(std::string name) {
+    m_name = std::move(name);
+}
+GFPDB_ACT_TYPE GFPDB_ACTION::get_action_type() {
+    return m_action_type;
+}
+const std::vector<GFPDB_ACT_PROPERTY> GFPDB_ACTION::get_property_enum_list() {
+    return m_property_list;
+}
+
+bool GFPDB_ACTION::property_value_is_jic_file(std::string value) {
+    // The programming file is named in either case, never in mixed case.
+    return value.find("jic") != std::string::npos || value.find("JIC") != std::string::npos;
+}
+
+GFPDB_USER_FLASH_TEMPLATE::~GFPDB_USER_FLASH_TEMPLATE() {
+    for (std::vector<GFPDB_OPERATION*>* list : {&sdm_operation_list, &sfl_operation_list}) {
+        while (!list->empty()) {
+            delete list->back();
+            list->pop_back();
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The manager base
+
+namespace {
+// Shared by every manager; empty means "./".
+std::string& custom_dir() {
+    static std::string dir;
+    return dir;
+}
+
+const char* const name_characters =
+    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_";
+
+bool contains(const std::vector<std::string>& list, const std::string& value) {
+    for (const std::string& entry : list) {
+        if (entry == value)
+            return true;
+    }
+    return false;
+}
+
+// Posts a rejected value's warning and explains it, but only for a caller that asked why.
+bool reject(std::string* error, GFPDB_MESSAGE_ID id, const std::string& value,
+            const std::string& text) {
+    if (error) {
+        gfpdb_post(id, value);
+        *error = text;
+    }
+    return false;
+}
+}  // namespace
+
+GFPDB_MGR::GFPDB_MGR()
+    : m_skip_device_filtering(cfg_is_on("pgm_gfpdb_skip_device_filtering", false)) {}
+
+GFPDB_MGR::~GFPDB_MGR() = default;
+
+GFPDB_FAMILY_INFO& GFPDB_MGR::get_family_info(DEV_FAMILY_ENUM family) {
+    return m_family_info_map[family];
+}
+
+bool GFPDB_MGR::get_use_sdm_mode() {
+    return m_use_sdm_mode;
+}
+DEV_FAMILY_ENUM GFPDB_MGR::get_active_device_family() {
+    return m_active_device_family;
+}
+
+void GFPDB_MGR::set_active_device_family(DEV_FAMILY_ENUM family) {
+    m_active_device_family = family;
+    m_use_sdm_mode = get_family_info(family).sdm;
+}
+
+PGMIO_CONFIG_SCHEME GFPDB_MGR::get_active_config_mode() {
+    return m_active_config_mode;
+}
+void GFPDB_MGR::set_active_config_mode(PGMIO_CONFIG_SCHEME scheme) {
+    m_active_config_mode = scheme;
+}
+
+void GFPDB_MGR::release_legacy_flash(bool show_all) {
+    if (!m_flash || !device_is_legacy(m_flash->get_name(), show_all))
+        return;
+    // A user file may define a device under a built-in name; that record belongs to the map.
+    auto owned = m_flash_map.find(m_flash->get_name());
+    if (owned == m_flash_map.end() || owned->second != m_flash)
+        delete m_flash;
+    m_flash = nullptr;
+}
+
+GFPDB_FLASH* GFPDB_MGR::get_flash(std::string name, bool show_all) {
+    release_legacy_flash(show_all);
+    if (device_is_legacy(name, show_all)) {
+        m_flash = create_flash(name);
+        return m_flash;
+    }
+    if (device_exist_in_db(name, show_all)) {
+        auto iter = m_flash_map.find(name);
+        GFPDB_ASSERT(iter != m_flash_map.end(), source);
+        m_flash = iter->second;
+        GFPDB_ASSERT(m_flash, source);
+        return m_flash;
+    }
+    m_flash = nullptr;
+    return nullptr;
+}
+
+GFPDB_FLASH* GFPDB_MGR::get_flash_with_id(uint32_t id, uint32_t mask) {
+    release_legacy_flash(true);
+    m_flash = nullptr;
+    for (auto& [name, flash] : m_flash_map) {
+        if ((flash->get_parameter_value_in_dword(GFPDB_FLASH_PARAM_ID, nullptr) & mask) ==
+            (id & mask)) {
+            m_flash = flash;
+            break;
+        }
+    }
+    return m_flash;
+}
+
+GFPDB_FLASH* GFPDB_MGR::get_flash_with_density(uint64_t bytes) {
+    release_legacy_flash(true);
+    m_flash = nullptr;
+    for (auto& [name, flash] : m_flash_map) {
+        if (flash->get_density_in_bytes_qword() == bytes) {
+            m_flash = flash;
+            break;
+        }
+    }
+    return m_flash;
+}
+
+bool GFPDB_MGR::device_exist_in_db(std::string name, bool show_all) {
+    if (name.empty())
+        return false;
+    if (device_is_legacy(name, show_all))
+        return true;
+    auto iter = m_flash_map.find(name);
+    if (iter == m_flash_map.end())
+        return false;
+    if (show_all || m_skip_device_filtering)
+        return true;
+    return iter->second->get_parameter_value(GFPDB_FLASH_PARAM_IO_VOLTAGE) ==
+           get_family_info(m_active_device_family).io_voltage;
+}
+
+bool GFPDB_MGR::device_is_legacy(std::string name, bool show_all) {
+    if (name.empty())
+        return false;
+    return contains(
+        get_legacy_config_device_list(m_active_device_family, m_active_config_mode, show_all),
+        name);
+}
+
+bool GFPDB_MGR::is_new_device_supported() {
+    return true;
+}
+bool GFPDB_MGR::is_flash_action_supported() {
+    return true;
+}
+bool GFPDB_MGR::is_flash_operation_supported() {
+    return true;
+}
+
+bool GFPDB_MGR::is_parameter_valid(GFPDB_FLASH_PARAM param, uint32_t, std::string*) {
+    MSG_INTERNAL_ERROR::report_varg("GFPDB", source, __LINE__, "Unknown flash parameter: %d",
+                                    param);
+}
+
+bool GFPDB_MGR::is_parameter_valid(GFPDB_FLASH_PARAM param, std::string value, std::string* error) {
+    switch (param) {
+        case GFPDB_FLASH_PARAM_NAME:
+            return device_name_is_valid(value, error);
+        case GFPDB_FLASH_PARAM_DENSITY:
+            return device_density_is_valid(value, error);
+        case GFPDB_FLASH_PARAM_IO_VOLTAGE:
+            return device_io_voltage_is_valid(value, error);
+        default:
+            MSG_INTERNAL_ERROR::report_varg("GFPDB", source, __LINE__,
+                                            "Unknown flash parameter: %d", param);
+    }
+}
+
+bool GFPDB_MGR::is_parameter_valid(GFPDB_FLASH_PARAM param) {
+    return param == GFPDB_FLASH_PARAM_NAME || param == GFPDB_FLASH_PARAM_IO_VOLTAGE ||
+           param == GFPDB_FLASH_PARAM_DENSITY;
+}
+
+bool GFPDB_MGR::is_parameter_compatible(GFPDB_FLASH_PARAM param, std::string value,
+                                        std::string* error) {
+    if (param != GFPDB_FLASH_PARAM_IO_VOLTAGE) {
+        MSG_INTERNAL_ERROR::report_varg("GFPDB", source, __LINE__, "Unknown flash parameter: %d",
+                                        param);
+    }
+    return device_io_voltage_is_compatible(value, error);
+}
+
+bool GFPDB_MGR::is_valid_name(std::string& name) {
+    if (name.empty() || name == "db")
+        return false;
+    return name.find_first_not_of(name_characters) == std::string::npos;
+}
+
+bool GFPDB_MGR::is_golden_template_name(std::string& name) {
+    for (const std::string& vendor : gfpdb_prog_flow_template_name) {
+        if (name == vendor)
+            return true;
+    }
+    return false;
+}
+
+bool GFPDB_MGR::device_name_is_valid(std::string name, std::string* error) {
+    if (!is_valid_name(name)) {
+        return reject(error, GFPDB_INVALID_DEVICE_NAME_WITH_EMPTY_STRING_OR_SPECIAL_CHAR, name,
+                      "Device name '" + name +
+                          "' is invalid as it contains either an empty string or special "
+                          "characters.");
+    }
+    if (is_golden_template_name(name)) {
+        return reject(error, GFPDB_INVALID_DEVICE_NAME_CONFLICT_WITH_TEMPLATE, name,
+                      "Device name '" + name +
+                          "' is invalid as it conflicts with the reserved name for the "
+                          "programming flow template.");
+    }
+    if (device_exist_in_db(name, true)) {
+        return reject(error, GFPDB_INVALID_DEVICE_NAME_CONFLICT_WITH_EXISTING_DEVICE, name,
+                      "Device name '" + name +
+                          "' is invalid as it already exist in the device "
+                          "database.");
+    }
+    return true;
+}
+
+bool GFPDB_MGR::device_density_is_valid(std::string density, std::string* error) {
+    if (!density.empty() && contains(get_device_density_list(), density))
+        return true;
+    return reject(error, GFPDB_INVALID_DEVICE_DENSITY, density,
+                  "Device density '" + density + "' is invalid.");
+}
+
+bool GFPDB_MGR::device_io_voltage_is_valid(std::string voltage, std::string* error) {
+    if (!voltage.empty() && contains(get_device_io_voltage_list(), voltage))
+        return true;
+    return reject(error, GFPDB_INVALID_IO_VOLTAGE, voltage,
+                  "Device I/O voltage '" + voltage + "' is invalid.");
+}
+
+bool GFPDB_MGR::device_io_voltage_is_compatible(std::string voltage, std::string* error) {
+    if (device_io_voltage_is_valid(voltage, nullptr) &&
+        voltage == get_family_info(m_active_device_family).io_voltage) {
+        return true;
+    }
+    return reject(error, GFPDB_INCOMPATIBLE_IO_VOLTAGE, voltage,
+                  "Flash device I/O voltage '" + voltage +
+                      "' is incompatible with the selected FPGA device family.");
+}
+
+bool GFPDB_MGR::flash_fits_file_format(GFPDB_FLASH*) {
+    return true;
+}
+
+unsigned char* GFPDB_MGR::convert_data_list_string_to_byte_array(std::string data_string,
+                                                                 uint32_t* size_out, bool* ok_out) {
+    GFPDB_ASSERT(!data_string.empty(), source);
+    std::vector<std::string> tokens;
+    for (size_t start = 0; start < data_string.size();) {
+        size_t end = data_string.find(' ', start);
+        if (end == std::string::npos)
+            end = data_string.size();
+        if (end > start)
+            tokens.push_back(data_string.substr(start, end - start));
+        start = end + 1;
+    }
+    auto fail = [&]() -> unsigned char* {
+        if (ok_out)
+            *ok_out = false;
+        if (size_out)
+            *size_out = 0;
+        return nullptr;
+    };
+    if (tokens.empty())
+        return fail();
+    if (ok_out)
+        *ok_out = true;
+    std::unique_ptr<unsigned char[]> bytes(new unsigned char[tokens.size()]);
+    for (size_t i = 0; i < tokens.size(); ++i) {
+        const std::string& token = tokens[i];
+        bool ok = false;
+        if (token.compare(0, 2, "0x") == 0) {
+            if (token.size() != 3 && token.size() != 4)
+                return fail();
+            uint32_t byte_size_temp = 0;
+            std::unique_ptr<unsigned char[]> hex(PGM_COMMON::convert_hex_string_to_byte_array(
+                token.substr(2), -1, &byte_size_temp, true, &ok));
+            if (!ok || !hex)
+                return fail();
+            GFPDB_ASSERT(byte_size_temp == 1, source);
+            bytes[i] = hex[0];
+        } else {
+            uint64_t value = PGM_COMMON::convert_string_to_qword(token, true, &ok);
+            if (!ok || value > 255)
+                return fail();
+            bytes[i] = static_cast<unsigned char>(value);
+        }
+    }
+    if (size_out)
+        *size_out = static_cast<uint32_t>(tokens.size());
+    return bytes.release();
+}
+
+std::string GFPDB_MGR::get_db_zorvane_dir() {
+    return PGM_COMMON::change_folder_slash(PGM_COMMON::pgm_get_common_programmer() + "xml/");
+}
+
+std::string GFPDB_MGR::get_db_custom_dir() {
+    if (custom_dir().empty())
+        custom_dir() = PGM_COMMON::change_folder_slash("./");
+    return custom_dir();
+}
+
+void GFPDB_MGR::set_db_custom_dir(std::string dir) {
+    custom_dir() = dir.empty() ? std::string() : PGM_COMMON::change_folder_slash(dir + "/");
+}
+
+std::string GFPDB_MGR::get_custom_dir_from_ini() {
+    std::string value = cfg_get_user_ini_value(CFG_USER_INI_GFPDB_CUSTOM_DB_DIR);
+    if (!value.empty())
+        return PGM_COMMON::change_folder_slash(value + "/");
+    std::string dir = PGM_COMMON::change_folder_slash("./");
+    return save_custom_dir_to_ini(dir, false) ? dir : std::string();
+}
+
+bool GFPDB_MGR::save_custom_dir_to_ini(std::string dir, bool force) {
+    if (!force && (dir.empty() || !FIO_FILE_SYSTEM::exists(dir)))
+        return false;
+    std::string value = PGM_COMMON::change_folder_slash(dir + "/");
+    std::string current = cfg_get_user_ini_value(CFG_USER_INI_GFPDB_CUSTOM_DB_DIR);
+    if (gen_stricmp(value.c_str(), current.c_str()) == 0)
+        return true;
+    return cfg_set_user_ini_value(CFG_USER_INI_GFPDB_CUSTOM_DB_DIR, value.c_str()) &&
+           cfg_write_user_ini_file();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Persistence of user records
+
+void GFPDB_MGR::get_dir_roles(const std::string& db_dir, bool* is_zorvane, bool* is_custom) {
+    FIO_PATH zorvane_dir(get_db_zorvane_dir());
+    FIO_PATH custom(get_db_custom_dir());
+    gfpdb_debug("db_dir.c_str() = %s", db_dir.c_str());
+    gfpdb_debug("zorvane_dir.full_directory().c_str() = %s", zorvane_dir.full_directory().c_str());
+    gfpdb_debug("custom_dir.full_directory().c_str() = %s", custom.full_directory().c_str());
+    bool db_is_zorvane_dir = gen_strcmp(db_dir.c_str(), zorvane_dir.full_directory().c_str()) == 0;
+    bool db_is_custom_dir = gen_strcmp(db_dir.c_str(), custom.full_directory().c_str()) == 0;
+    GFPDB_ASSERT(db_is_zorvane_dir || db_is_custom_dir, source);
+    *is_zorvane = db_is_zorvane_dir;
+    *is_custom = db_is_custom_dir;
+}
+
+namespace {
+// The fixed replacement sequence up to the write: touch a missing file, make it writable,
+// remove it and confirm it is gone. False when the file system refused a step.
+bool clear_way_for(const std::string& file) {
+    bool ok = true;
+    if (!FIO_FILE_SYSTEM::exists(file)) {
+        gfpdb_debug("Touch new XML file, %s", file.c_str());
+        ok = FIO_FILE_SYSTEM::touch(file);
+    }
+    gfpdb_debug("Deleting old XML file %s", file.c_str());
+    return ok && FIO_FILE_SYSTEM::_chmod(file.c_str(), 0600) &&
+           FIO_FILE_SYSTEM::remove(file.c_str()) && !FIO_FILE_SYSTEM::exists(file);
+}
+
+void log_map_sizes(const char* when, size_t dir_map, size_t active_map, size_t flash_map) {
+    gfpdb_debug("%s: db_dir_map->size() = %d", when, static_cast<int>(dir_map));
+    gfpdb_debug("%s: m_flash_db_active_dir_map.size() = %d", when, static_cast<int>(active_map));
+    gfpdb_debug("%s: m_flash_map.size() = %d", when, static_cast<int>(flash_map));
+}
+}  // namespace
+
+bool gfpdb_replace_xml_file(PGM_COMMON_XML_ELEMENT* tree, const std::string& file,
+                            const std::string& db_dir) {
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> owned(tree);
+    if (!clear_way_for(file)) {
+        gfpdb_post(GFPDB_FAILED_TO_UPDATE_DB, db_dir);
+        return false;
+    }
+    gfpdb_debug("Writing new XML file, %s", file.c_str());
+    PGM_COMMON_XML::write_xml(tree, file);
+    GFPDB_ASSERT(FIO_FILE_SYSTEM::exists(file.c_str()), source);
+    return true;
+}
+
+bool GFPDB_MGR::update_db(GFPDB_FLASH* flash, std::string db_dir) {
+    GFPDB_ASSERT(flash, source);
+    GFPDB_ASSERT(!db_dir.empty(), source);
+    gfpdb_debug("Entering GFPDB_MGR::update_db with flash device_name = %s",
+                flash->get_name().c_str());
+    bool db_is_zorvane_dir = false;
+    bool db_is_custom_dir = false;
+    get_dir_roles(db_dir, &db_is_zorvane_dir, &db_is_custom_dir);
+    std::map<std::string, std::string>& db_dir_map =
+        db_is_zorvane_dir ? m_flash_db_zorvane_dir_map : m_flash_db_custom_dir_map;
+    // Refuse before anything is deleted, so the previous file of the device stays.
+    if (!flash_fits_file_format(flash))
+        return false;
+    if (db_dir_map.count(flash->get_name()) && !delete_db(flash->get_name(), db_dir))
+        return false;
+    bool ok = write_flash_xml_and_update_dir_map(flash, db_dir, &db_dir_map);
+    if (!flash->get_parameter_value(GFPDB_FLASH_PARAM_TEMPLATE_NAME).empty()) {
+        ok = update_template_db(flash, db_dir);
+    }
+    return ok;
+}
+
+bool GFPDB_MGR::write_flash_xml_and_update_dir_map(GFPDB_FLASH* flash, std::string db_dir,
+                                                   std::map<std::string, std::string>* db_dir_map) {
+    GFPDB_ASSERT(flash, source);
+    GFPDB_ASSERT(db_dir_map, source);
+    PGM_COMMON_XML_ELEMENT* tree = create_xml_object_with_flash_list({flash});
+    const std::string name = flash->get_name();
+    const std::string file = db_dir + "pgm_flash_" + name + ".xml";
+    if (!gfpdb_replace_xml_file(tree, file, db_dir))
+        return false;
+    log_map_sizes("Before", db_dir_map->size(), m_flash_db_active_dir_map.size(),
+                  m_flash_map.size());
+    (*db_dir_map)[name] = file;
+    m_flash_db_active_dir_map[name] = file;
+    // A record saved into the other directory displaces the one loaded from there; the map
+    // owns records, so the displaced one goes now rather than leak.
+    GFPDB_FLASH*& stored = m_flash_map[name];
+    if (stored && stored != flash) {
+        if (m_flash == stored)
+            m_flash = nullptr;
+        delete stored;
+    }
+    stored = flash;
+    log_map_sizes("After", db_dir_map->size(), m_flash_db_active_dir_map.size(),
+                  m_flash_map.size());
+    return true;
+}
+
+bool GFPDB_MGR::delete_db(std::string device_name, std::string db_dir) {
+    GFPDB_ASSERT(!device_name.empty(), source);
+    GFPDB_ASSERT(!db_dir.empty(), source);
+    gfpdb_debug("Entering GFPDB_MGR::delete_db with device_name = %s", device_name.c_str());
+    bool db_is_zorvane_dir = false;
+    bool db_is_custom_dir = false;
+    get_dir_roles(db_dir, &db_is_zorvane_dir, &db_is_custom_dir);
+    std::map<std::string, std::string>& db_dir_map =
+        db_is_zorvane_dir ? m_flash_db_zorvane_dir_map : m_flash_db_custom_dir_map;
+
+    auto active = m_flash_db_active_dir_map.find(device_name);
+    if (active != m_flash_db_active_dir_map.end()) {
+        FIO_PATH active_dir_file(active->second);
+        gfpdb_debug("active_dir_file.fullpath().c_str() = %s", active_dir_file.fullpath().c_str());
+        gfpdb_debug("active_dir_file.full_directory().c_str() = %s",
+                    active_dir_file.full_directory().c_str());
+        if (gen_strcmp(db_dir.c_str(), active_dir_file.full_directory().c_str()) != 0) {
+            // The device's current definition lies in the other directory.
+            if (db_is_zorvane_dir) {
+                GFPDB_FAIL(
+                    "Found same flash exist in the current directory but attempting to delete "
+                    "the flash in zorvane directory.",
+                    source);
+            }
+            return true;
+        }
+    } else if (!m_user_flash_template_map.count(device_name)) {
+        return true;
+    }
+
+    std::string file_to_delete;
+    auto own = db_dir_map.find(device_name);
+    if (own != db_dir_map.end())
+        file_to_delete = own->second;
+    if (file_to_delete.empty()) {
+        auto in_template_map = m_template_db_dir_map.find(device_name);
+        if (in_template_map != m_template_db_dir_map.end())
+            file_to_delete = in_template_map->second;
+    }
+    if (file_to_delete.empty())
+        return true;
+
+    // Other records of the same file survive: the file is written again without this one.
+    std::vector<std::string> remaining_devices;
+    std::vector<std::string> remaining_templates;
+    for (const auto& [name, path] : db_dir_map) {
+        if (name != device_name &&
+            gen_strcmp(FIO_PATH(path).fullpath().c_str(), file_to_delete.c_str()) == 0) {
+            gfpdb_debug("Found flash name = %s", name.c_str());
+            remaining_devices.push_back(name);
+        }
+    }
+    for (const auto& [name, path] : m_template_db_dir_map) {
+        if (name != device_name &&
+            gen_strcmp(FIO_PATH(path).fullpath().c_str(), file_to_delete.c_str()) == 0) {
+            gfpdb_debug("Found template name = %s", name.c_str());
+            remaining_templates.push_back(name);
+        }
+    }
+
+    GFPDB_ASSERT(FIO_FILE_SYSTEM::exists(file_to_delete.c_str()), source);
+    gfpdb_debug("Deleting XML file %s", file_to_delete.c_str());
+    if (!FIO_FILE_SYSTEM::_chmod(file_to_delete.c_str(), 0600) ||
+        !FIO_FILE_SYSTEM::remove(file_to_delete.c_str()) ||
+        FIO_FILE_SYSTEM::exists(file_to_delete)) {
+        gfpdb_post(GFPDB_FAILED_TO_UPDATE_DB, db_dir);
+        return false;
+    }
+
+    if (db_dir_map.count(device_name)) {
+        log_map_sizes("Before", db_dir_map.size(), m_flash_db_active_dir_map.size(),
+                      m_flash_map.size());
+        db_dir_map.erase(device_name);
+        m_flash_db_active_dir_map.erase(device_name);
+        auto iter4 = m_flash_map.find(device_name);
+        GFPDB_ASSERT(iter4 != m_flash_map.end(), source);
+        if (m_flash == iter4->second)
+            m_flash = nullptr;
+        delete iter4->second;
+        m_flash_map.erase(iter4);
+        log_map_sizes("After", db_dir_map.size(), m_flash_db_active_dir_map.size(),
+                      m_flash_map.size());
+    } else if (m_user_flash_template_map.count(device_name)) {
+        gfpdb_debug("Before: m_user_flash_template_map->size() = %d",
+                    static_cast<int>(m_user_flash_template_map.size()));
+        gfpdb_debug("Before: m_template_db_dir_map.size() = %d",
+                    static_cast<int>(m_template_db_dir_map.size()));
+        // The record goes with its entry: operation lists handed out for it end here.
+        delete m_user_flash_template_map[device_name];
+        m_user_flash_template_map.erase(device_name);
+        m_template_db_dir_map.erase(device_name);
+        gfpdb_debug("After: m_user_flash_template_map->size() = %d",
+                    static_cast<int>(m_user_flash_template_map.size()));
+        gfpdb_debug("After: m_template_db_dir_map.size() = %d",
+                    static_cast<int>(m_template_db_dir_map.size()));
+    }
+
+    if (remaining_devices.empty() && remaining_templates.empty())
+        return true;
+
+    PGM_COMMON_XML_ELEMENT* tree = nullptr;
+    if (!remaining_devices.empty()) {
+        std::vector<GFPDB_FLASH*> flash_list;
+        for (const std::string& name : remaining_devices) {
+            auto iter = m_flash_map.find(name);
+            GFPDB_ASSERT(iter != m_flash_map.end(), source);
+            flash_list.push_back(iter->second);
+        }
+        tree = create_xml_object_with_flash_list(flash_list);
+    }
+    if (!remaining_templates.empty())
+        create_user_template_with_template_list(tree, remaining_templates);
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> owned(tree);
+    gfpdb_debug("Writing XML file, %s", file_to_delete.c_str());
+    PGM_COMMON_XML::write_xml(tree, file_to_delete);
+    GFPDB_ASSERT(FIO_FILE_SYSTEM::exists(file_to_delete.c_str()), source);
+    return true;
+}
