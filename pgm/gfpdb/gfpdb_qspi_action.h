@@ -28,4 +28,6 @@ public:
 
     // The properties that a file holds as 32-bit numbers (delay, page size, ...).
     static bool property_is_number(GFPDB_ACT_PROPERTY property);
+    // The catalogue warning a rejected value of the property posts.
+    static GFPDB_MESSAGE_ID property_warning(GFPDB_ACT_PROPERTY property);
 };
