@@ -33,6 +33,11 @@ private:
     // The ID bytes as a little-endian word; `mask` covers the bytes the ID has (at most 4).
     uint32_t get_id_in_dword(uint32_t* mask);
     void copy_fields_from(const GFPDB_QSPI_FLASH& other);
+    // The operations of one flow; any other flow stops the program.
+    std::vector<GFPDB_OPERATION*>& flow_list(GFPDB_PROG_FLOW_TYPE flow);
+    // Which field holds a parameter, as text or as a number; null outside the enumeration.
+    struct PARAMETER;
+    static const PARAMETER* find_parameter(GFPDB_FLASH_PARAM param);
 
     std::string m_device_id;
     std::string m_io_voltage;
