@@ -381,9 +381,11 @@ protected:
     std::map<std::string, GFPDB_USER_FLASH_TEMPLATE*> m_user_flash_template_map;
     std::map<std::string, std::string> m_template_db_dir_map;
 
+    // An object made for a legacy device lives until the next lookup or creation; a record
+    // of the flash map is only forgotten.
+    void release_legacy_flash(bool show_all);
+
 private:
     // Which of the two database directories `db_dir` is; stops the program when neither.
     void get_dir_roles(const std::string& db_dir, bool* is_zorvane, bool* is_custom);
-    // Step 1 of get_flash: an object made for a legacy device lives until the next lookup.
-    void release_legacy_flash(bool show_all);
 };
