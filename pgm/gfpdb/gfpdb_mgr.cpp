@@ -388,12 +388,8 @@ bool GFPDB_ACTION::property_value_is_jic_file(std::string value) {
 }
 
 GFPDB_USER_FLASH_TEMPLATE::~GFPDB_USER_FLASH_TEMPLATE() {
-    for (std::vector<GFPDB_OPERATION*>* list : {&sdm_operation_list, &sfl_operation_list}) {
-        while (!list->empty()) {
-            delete list->back();
-            list->pop_back();
-        }
-    }
+    gfpdb_delete_last_first(sdm_operation_list);
+    gfpdb_delete_last_first(sfl_operation_list);
 }
 
 // ---------------------------------------------------------------------------------------------

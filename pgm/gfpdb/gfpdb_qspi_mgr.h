@@ -65,7 +65,7 @@ private:
     bool device_id_is_valid(std::string id, std::string* err_msg);
     bool dummy_clock_cycle_is_valid(uint32_t value, std::string* err_msg);
     bool total_device_die_is_valid(uint32_t value, std::string* err_msg);
-    bool template_name_is_valid(std::string name, std::string* err_msg);
+    bool template_name_is_valid(std::string name, std::string* err_msg = nullptr);
     bool prog_flow_template_is_valid(std::string name, std::string* err_msg);
 
     // Loading
@@ -116,4 +116,6 @@ private:
     std::vector<GFPDB_OPERATION*> m_sfl_winbond_operation_list;
     std::vector<GFPDB_OPERATION*> m_sdm_winbond_operation_list;
     std::map<std::string, std::string> m_flash_mapping_info;
+    // The file being loaded, named in the warnings about what it lacks.
+    std::string m_current_file;
 };
