@@ -315,7 +315,7 @@ void read_children(PGM_COMMON_XML_FILE_ENUM file_kind, PGM_COMMON_XML_ELEMENT* e
             continue;
         PGM_COMMON_XML_ENUM kind;
         const std::string name = text_of(child->name);
-        if (!pgm_common_xml_enum_from_name(name, &kind) || !find_factory(file_kind, kind)) {
+        if (!pgm_common_xml_enum_from_name(name, &kind)) {
             sink.add(where(file, child) + "the unknown element '" + name + "' is skipped");
             continue;
         }
