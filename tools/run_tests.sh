@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds and runs the whole test suite: a normal build, then one under AddressSanitizer and
+# UndefinedBehaviorSanitizer. Also checks that generated and formatted files are up to date.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash tools/setup.sh
+
+python3 tools/gen_element_classes.py --check
+if [ -f tools/gen_golden_qspi.py ]; then python3 tools/gen_golden_qspi.py --check; fi
+if [ -f tools/check_data.sh ]; then bash tools/check_data.sh; fi
+
+jobs=${GFPDB_JOBS:-2}
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$jobs"
+ctest --test-dir build -j"$jobs" --output-on-failure
+
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DGFPDB_SANITIZE=ON >/dev/null
+cmake --build build-asan -j"$jobs"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --test-dir build-asan -j"$jobs" --output-on-failure
