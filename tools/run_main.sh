@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Builds the project and runs the main job on the bundled data folder.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash tools/setup.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"${GFPDB_JOBS:-2}"
+if [ -x build/tools/gfpdb ]; then
+    build/tools/gfpdb --host-dir data list
+    build/tools/gfpdb --host-dir data show GF25M128L
+fi
