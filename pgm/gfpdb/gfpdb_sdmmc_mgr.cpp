@@ -348,13 +348,8 @@ GFPDB_MGR* GFPDB_SDMMC_MGR::get_new_instance() {
 }
 
 GFPDB_FLASH* GFPDB_SDMMC_MGR::create_flash(std::string name) {
-    // An object made for a legacy device lives until the next record is made; one that the
-    // map holds belongs to the map. SD/MMC has no legacy devices, but the rule is the base's.
-    if (m_flash && device_is_legacy(m_flash->get_name(), true)) {
-        if (!holds(m_flash_map, m_flash))
-            delete m_flash;
-        m_flash = nullptr;
-    }
+    // SD/MMC has no legacy devices, but the rule for cached objects is the base's.
+    release_legacy_flash(true);
     m_flash = new (std::nothrow) GFPDB_SDMMC_FLASH(name);
     GFPDB_ASSERT(m_flash, source);
     return m_flash;
@@ -411,9 +406,10 @@ PGM_COMMON_XML_GFPDB_SDMMC_DEVICE_INFO* GFPDB_SDMMC_MGR::create_xml_device_info(
     GFPDB_ASSERT(flash, source);
     // Writers trust nothing: a record is validated before it is saved.
     std::string err_msg;
-    GFPDB_ASSERT(device_io_voltage_is_valid(
-                     flash->get_parameter_value(GFPDB_FLASH_PARAM_IO_VOLTAGE), &err_msg),
-                 source);
+    // The condition is kept on one line: its text is the report.
+    // clang-format off
+    GFPDB_ASSERT(device_io_voltage_is_valid(flash->get_parameter_value(GFPDB_FLASH_PARAM_IO_VOLTAGE), &err_msg), source);
+    // clang-format on
     GFPDB_ASSERT(device_density_is_valid(flash->get_density(), &err_msg), source);
 
     auto* info = new PGM_COMMON_XML_GFPDB_SDMMC_DEVICE_INFO(PGM_COMMON_XML_ENUM_DEVICE_INFO);
