@@ -231,13 +231,11 @@ bool consists_of(const std::string& text, const char* characters) {
 }
 
 const char* const NAME_CHARACTERS =
-    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_";
-const char* const NAME_CHARACTERS_AND_BLANK =
     "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_ ";
 
+// Every character from the set, and not blanks alone.
 bool name_is_valid(const std::string& value) {
-    return value.find_first_of(NAME_CHARACTERS) != std::string::npos &&
-           consists_of(value, NAME_CHARACTERS_AND_BLANK);
+    return value.find_first_not_of(' ') != std::string::npos && consists_of(value, NAME_CHARACTERS);
 }
 
 // A non-empty data list; `byte_count` receives its length.
