@@ -1,0 +1,370 @@
+// The XML file functions: schema checks and their cache, safe parsing into typed trees, and
+// writing through a temporary file.
+#include <unistd.h>
+
+#include "h/pgm_common_xml_gfpdb_qspi_auto_export.h"
+#include "h/pgm_common_xml_gfpdb_sdmmc_auto_export.h"
+#include "support/test_host_elements.h"
+#include "support/test_support.h"
+
+namespace {
+
+using gfpdb_test::read_file;
+using gfpdb_test::TEMP_DIR;
+using gfpdb_test::TEST_DELAY;
+using gfpdb_test::TEST_FILE_KIND;
+using gfpdb_test::TEST_NAME;
+using gfpdb_test::TEST_ROOT;
+using gfpdb_test::write_file;
+namespace fs = std::filesystem;
+
+const char* const schema_text = R"(<?xml version="1.0" encoding="UTF-8"?>
+<xs:schema xmlns:xs="http://www.w3.org/2001/XMLSchema">
+  <xs:element name="FLASH">
+    <xs:complexType>
+      <xs:sequence>
+        <xs:element name="NAME" type="xs:string" maxOccurs="NAMES"/>
+        <xs:element name="DELAY" minOccurs="0">
+          <xs:complexType>
+            <xs:simpleContent>
+              <xs:extension base="xs:unsignedInt">
+                <xs:attribute name="unit" type="xs:string"/>
+              </xs:extension>
+            </xs:simpleContent>
+          </xs:complexType>
+        </xs:element>
+      </xs:sequence>
+      <xs:attribute name="version" type="xs:unsignedInt" use="required"/>
+      <xs:attribute name="type" type="xs:string"/>
+    </xs:complexType>
+  </xs:element>
+</xs:schema>
+)";
+
+// The test schema, taking `names` NAME elements at most.
+std::string schema(const std::string& names) {
+    std::string text = schema_text;
+    return text.replace(text.find("NAMES"), 5, names);
+}
+
+const char* const two_names = R"(<?xml version="1.0"?>
+<FLASH version="2" type="ERASE">
+  <NAME>first</NAME>
+  <NAME>second</NAME>
+  <DELAY unit="ms">5</DELAY>
+</FLASH>
+)";
+
+struct PARSED {
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> root;
+    std::string error, warning, info;
+};
+
+PARSED parse(const std::string& file, const std::string& xsd, bool golden,
+             PGM_COMMON_XML_FILE_ENUM kind = TEST_FILE_KIND) {
+    PARSED parsed;
+    parsed.root.reset(PGM_COMMON_XML::parse_xml(kind, file, xsd, golden, parsed.error,
+                                                parsed.warning, parsed.info));
+    return parsed;
+}
+
+class HostXml : public testing::Test {
+protected:
+    static void SetUpTestSuite() { gfpdb_test::register_test_elements(); }
+    void SetUp() override {
+        m_xsd = m_dir / "test.xsd";
+        write_file(m_xsd, schema("unbounded"));
+    }
+    std::string check(const std::string& file, std::string* error2 = nullptr) {
+        std::string error, second;
+        PGM_COMMON_XML::check_xsd(file, m_xsd, error, second);
+        if (error2)
+            *error2 = second;
+        return error;
+    }
+    TEMP_DIR m_dir;
+    std::string m_xsd;
+};
+
+TEST_F(HostXml, SchemaVerdictsStayRightWhenTheSchemaChanges) {
+    const std::string file = m_dir / "two.xml";
+    write_file(file, two_names);
+    std::string error2 = "x";
+    EXPECT_EQ(check(file, &error2), "");
+    EXPECT_EQ(error2, "");
+    EXPECT_EQ(check(file), "");  // the cached schema gives the same verdict
+
+    // One NAME at most now; the date moves on as well as the size.
+    write_file(m_xsd, schema("1"));
+    fs::last_write_time(m_xsd, fs::last_write_time(m_xsd) + std::chrono::seconds(5));
+    const std::string error = check(file);
+    EXPECT_NE(error.find(file + ":4: "), std::string::npos) << error;
+    EXPECT_EQ(check(file), error);
+
+    write_file(m_xsd, schema("unbounded"));
+    fs::last_write_time(m_xsd, fs::last_write_time(m_xsd) + std::chrono::seconds(10));
+    EXPECT_EQ(check(file), "");
+}
+
+TEST_F(HostXml, SchemaErrorsComeFirstAndTheRestSecond) {
+    const std::string file = m_dir / "bad.xml";
+    write_file(file, "<FLASH>\n<NAME>a</NAME>\n<DELAY>x</DELAY>\n</FLASH>\n");
+    std::string error2;
+    const std::string error = check(file, &error2);
+    EXPECT_NE(error.find(file + ":1: "), std::string::npos) << error;  // no version
+    EXPECT_NE(error2.find(file + ":3: "), std::string::npos) << error2;
+}
+
+TEST_F(HostXml, UnreadableFilesAreErrors) {
+    EXPECT_NE(check(m_dir / "missing.xml"), "");
+    write_file(m_dir / "broken.xml", "<FLASH version=\"1\"><NAME>");
+    EXPECT_NE(check(m_dir / "broken.xml").find(m_dir / "broken.xml:1: "), std::string::npos);
+
+    std::string error, error2;
+    PGM_COMMON_XML::check_xsd(m_dir / "broken.xml", m_dir / "missing.xsd", error, error2);
+    EXPECT_NE(error.find("missing.xsd"), std::string::npos) << error;
+
+    PARSED parsed = parse(m_dir / "missing.xml", m_xsd, false);
+    ASSERT_NE(parsed.root, nullptr);
+    EXPECT_EQ(parsed.root->get_type(), PGM_COMMON_XML_ENUM_FLASH);
+    EXPECT_TRUE(parsed.root->get_all_childs().empty());
+    EXPECT_NE(parsed.error, "");
+}
+
+TEST_F(HostXml, ParsingBuildsTheTypedTree) {
+    const std::string file = m_dir / "two.xml";
+    write_file(file, two_names);
+    ASSERT_EQ(check(file), "");
+    PARSED parsed = parse(file, m_xsd, false);
+    EXPECT_EQ(parsed.error, "");
+    EXPECT_EQ(parsed.warning, "");
+    auto* root = dynamic_cast<TEST_ROOT*>(parsed.root.get());
+    ASSERT_NE(root, nullptr);
+    EXPECT_EQ(root->version, 2u);
+    EXPECT_EQ(root->type, PGM_COMMON_XML_ENUM_ERASE);
+    ASSERT_EQ(root->names.size(), 2u);
+    EXPECT_EQ(static_cast<TEST_NAME*>(root->names[0])->value, "first");
+    EXPECT_EQ(static_cast<TEST_NAME*>(root->names[1])->value, "second");
+    ASSERT_EQ(root->delays.size(), 1u);
+    EXPECT_EQ(static_cast<TEST_DELAY*>(root->delays[0])->value, 5u);
+    EXPECT_EQ(static_cast<TEST_DELAY*>(root->delays[0])->unit, "ms");
+}
+
+TEST_F(HostXml, CountProblemsAndBadContentAreReported) {
+    const std::string file = m_dir / "odd.xml";
+    write_file(file,
+               "<FLASH version=\"1\" type=\"READ_REG\">\n"
+               "<NAME>a</NAME><NAME>b</NAME><NAME>c</NAME>\n"
+               "<UNKNOWN_THING/>\n"
+               "<DELAY>12x</DELAY>\n"
+               "</FLASH>\n");
+    PARSED parsed = parse(file, "", true);  // trusted: no schema
+    EXPECT_NE(parsed.error.find("UNKNOWN_THING"), std::string::npos) << parsed.error;
+    EXPECT_NE(parsed.error.find("READ_REG"), std::string::npos) << parsed.error;
+    EXPECT_NE(parsed.error.find(file + ":4: "), std::string::npos) << parsed.error;
+    EXPECT_NE(parsed.warning.find("3 'NAME'"), std::string::npos) << parsed.warning;
+    EXPECT_EQ(parsed.root->get_child_count(PGM_COMMON_XML_ENUM_NAME), 3u);
+}
+
+TEST_F(HostXml, UserFileIsCheckedEvenWithoutAPrecedingCheck) {
+    const std::string file = m_dir / "two.xml";
+    write_file(file, two_names);
+    ASSERT_EQ(check(file), "");
+    // Replaced after the check: the parse must not trust the checked document.
+    write_file(file, "<FLASH><NAME>x</NAME></FLASH>\n");
+    fs::last_write_time(file, fs::last_write_time(file) + std::chrono::seconds(5));
+    PARSED parsed = parse(file, m_xsd, false);
+    EXPECT_NE(parsed.error.find("version"), std::string::npos) << parsed.error;
+    EXPECT_TRUE(parsed.root->get_all_childs().empty());
+}
+
+TEST_F(HostXml, WrongRootGivesAnEmptyRoot) {
+    const std::string file = m_dir / "root.xml";
+    write_file(file, "<NAME>x</NAME>\n");
+    PARSED parsed = parse(file, "", true);
+    EXPECT_EQ(parsed.root->get_type(), PGM_COMMON_XML_ENUM_FLASH);
+    EXPECT_TRUE(parsed.root->get_all_childs().empty());
+    EXPECT_NE(parsed.error.find("'NAME'"), std::string::npos) << parsed.error;
+}
+
+TEST_F(HostXml, ElementWithoutFactoryIsPlain) {
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> element(
+        PGM_COMMON_XML::create_element(TEST_FILE_KIND, PGM_COMMON_XML_ENUM_COMMAND));
+    ASSERT_NE(element, nullptr);
+    EXPECT_EQ(element->get_type(), PGM_COMMON_XML_ENUM_COMMAND);
+    EXPECT_EQ(element->get_value_type(), PGM_XML_TYPE_NONE);
+    EXPECT_EQ(dynamic_cast<TEST_ROOT*>(element.get()), nullptr);
+}
+
+// Files that try to reach outside: none of them may show the secret or be accepted.
+TEST_F(HostXml, DoctypesAndExternalEntitiesAreRefused) {
+    const std::string secret = m_dir / "secret.txt";
+    write_file(secret, "TOP-SECRET-CONTENT");
+    write_file(m_dir / "secret.dtd", "<!ENTITY leak SYSTEM \"file://" + secret + "\">");
+    const std::string documents[] = {
+        "<!DOCTYPE FLASH [<!ENTITY x SYSTEM \"file://" + secret +
+            "\">]>\n<FLASH version=\"1\"><NAME>&x;</NAME></FLASH>\n",
+        "<!DOCTYPE FLASH SYSTEM \"" + m_dir / "secret.dtd" +
+            "\">\n<FLASH version=\"1\"><NAME>&leak;</NAME></FLASH>\n",
+        "<!DOCTYPE FLASH [<!ENTITY % p SYSTEM \"" + m_dir / "secret.dtd" +
+            "\"> %p;]>\n<FLASH version=\"1\"><NAME>&leak;</NAME></FLASH>\n",
+        "<!DOCTYPE FLASH>\n<FLASH version=\"1\"><NAME>plain</NAME></FLASH>\n",
+    };
+    for (const std::string& document : documents) {
+        SCOPED_TRACE(document);
+        const std::string file = m_dir / "outside.xml";
+        write_file(file, document);
+        fs::last_write_time(file, fs::last_write_time(file) + std::chrono::seconds(1));
+        std::string error, error2;
+        PGM_COMMON_XML::check_xsd(file, m_xsd, error, error2);
+        EXPECT_EQ(error, file + ": a DOCTYPE is not allowed in a database file");
+        for (bool golden : {false, true}) {
+            PARSED parsed = parse(file, m_xsd, golden);
+            EXPECT_EQ(parsed.error, file + ": a DOCTYPE is not allowed in a database file");
+            EXPECT_TRUE(parsed.root->get_all_childs().empty());
+            for (const std::string& text : {error, error2, parsed.error, parsed.warning})
+                EXPECT_EQ(text.find("TOP-SECRET"), std::string::npos);
+        }
+    }
+}
+
+TEST_F(HostXml, XIncludeIsNotFollowed) {
+    const std::string secret = m_dir / "secret.txt";
+    write_file(secret, "TOP-SECRET-CONTENT");
+    const std::string file = m_dir / "include.xml";
+    write_file(file,
+               "<FLASH version=\"1\" xmlns:xi=\"http://www.w3.org/2001/XInclude\">"
+               "<NAME><xi:include href=\"" +
+                   secret +
+                   "\" parse=\"text\"/></NAME>"
+                   "<DELAY>1</DELAY></FLASH>\n");
+    PARSED parsed = parse(file, "", true);
+    ASSERT_EQ(parsed.root->get_child_count(PGM_COMMON_XML_ENUM_NAME), 1u);
+    EXPECT_EQ(parsed.root->get_childs(PGM_COMMON_XML_ENUM_NAME)[0]->get_value_text(), "");
+    EXPECT_EQ(parsed.error.find("TOP-SECRET"), std::string::npos);
+}
+
+TEST_F(HostXml, EntityBombIsRefusedBeforeExpansion) {
+    std::string bomb = "<?xml version=\"1.0\"?>\n<!DOCTYPE FLASH [\n<!ENTITY l0 \"lol\">\n";
+    for (int i = 1; i < 12; ++i) {
+        bomb += "<!ENTITY l" + std::to_string(i) + " \"";
+        for (int j = 0; j < 10; ++j)
+            bomb += "&l" + std::to_string(i - 1) + ";";
+        bomb += "\">\n";
+    }
+    bomb += "]>\n<FLASH version=\"1\"><NAME>&l11;</NAME></FLASH>\n";
+    const std::string file = m_dir / "bomb.xml";
+    write_file(file, bomb);
+    EXPECT_NE(check(file).find("DOCTYPE"), std::string::npos);
+    PARSED parsed = parse(file, "", true);
+    EXPECT_NE(parsed.error.find("DOCTYPE"), std::string::npos);
+}
+
+std::unique_ptr<TEST_ROOT> sample_tree() {
+    auto root = std::make_unique<TEST_ROOT>();
+    root->write_attribute_value("version", 3);
+    root->write_attribute_enum("type", PGM_COMMON_XML_ENUM_WRITE_REG);
+    auto* name = new TEST_NAME;
+    name->write_string("Read <status> & \"flags\"");
+    root->add_child(name, nullptr);
+    root->add_child(new TEST_NAME, nullptr);  // an empty value is still written
+    auto* delay = new TEST_DELAY;
+    delay->write_value(4294967295u);
+    delay->write_attribute_string("unit", "ms");
+    root->add_child(delay, nullptr);
+    return root;
+}
+
+TEST_F(HostXml, WrittenFilesReadBackTheSame) {
+    const std::string file = m_dir / "pgm_flash_round.xml";
+    write_file(file, "old");
+    auto tree = sample_tree();
+    ASSERT_TRUE(PGM_COMMON_XML::write_xml(tree.get(), file));
+
+    const std::string text = read_file(file);
+    EXPECT_EQ(text.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<FLASH", 0), 0u) << text;
+    EXPECT_NE(text.find("\n  <NAME>"), std::string::npos) << text;  // indented
+    EXPECT_EQ(check(file), "");
+
+    PARSED parsed = parse(file, m_xsd, false);
+    EXPECT_EQ(parsed.error, "");
+    EXPECT_EQ(parsed.warning, "");
+    auto* root = dynamic_cast<TEST_ROOT*>(parsed.root.get());
+    ASSERT_NE(root, nullptr);
+    EXPECT_EQ(root->version, 3u);
+    EXPECT_EQ(root->type, PGM_COMMON_XML_ENUM_WRITE_REG);
+    ASSERT_EQ(root->names.size(), 2u);
+    EXPECT_EQ(static_cast<TEST_NAME*>(root->names[0])->value, "Read <status> & \"flags\"");
+    EXPECT_EQ(static_cast<TEST_NAME*>(root->names[1])->value, "");
+    EXPECT_TRUE(root->names[1]->has_value());
+    ASSERT_EQ(root->delays.size(), 1u);
+    EXPECT_EQ(static_cast<TEST_DELAY*>(root->delays[0])->value, 4294967295u);
+    EXPECT_EQ(static_cast<TEST_DELAY*>(root->delays[0])->unit, "ms");
+
+    // No temporary file is left behind.
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(m_dir.path()))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"pgm_flash_round.xml", "test.xsd"}));
+}
+
+TEST_F(HostXml, DefaultsAreWrittenForUnsetAttributes) {
+    TEST_ROOT root;
+    root.add_child(new TEST_NAME, nullptr);
+    root.add_child(new TEST_DELAY, nullptr);
+    const std::string file = m_dir / "defaults.xml";
+    ASSERT_TRUE(PGM_COMMON_XML::write_xml(&root, file));
+    const std::string text = read_file(file);
+    EXPECT_NE(text.find("<FLASH version=\"1\" type=\"_INVALID__\">"), std::string::npos) << text;
+    EXPECT_NE(text.find("<DELAY unit=\"us\">0</DELAY>"), std::string::npos) << text;
+}
+
+TEST_F(HostXml, FailedWriteLeavesTheOldFile) {
+    auto tree = sample_tree();
+    EXPECT_FALSE(PGM_COMMON_XML::write_xml(tree.get(), m_dir / "missing/pgm_flash_x.xml"));
+    EXPECT_FALSE(PGM_COMMON_XML::write_xml(nullptr, m_dir / "null.xml"));
+
+    const std::string locked = m_dir / "locked/";
+    const std::string file = locked + "pgm_flash_x.xml";
+    write_file(file, "old content");
+    fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
+    if (access(locked.c_str(), W_OK) == 0)
+        GTEST_SKIP() << "the folder stays writable for this user";
+    EXPECT_FALSE(PGM_COMMON_XML::write_xml(tree.get(), file));
+    EXPECT_EQ(read_file(file), "old content");
+}
+
+// The bundled golden files pass their schemas and build complete typed trees.
+TEST(HostXmlBundled, GoldenFilesParseCleanly) {
+    const std::string data = gfpdb_test::bundled_data_dir();
+    const std::pair<PGM_COMMON_XML_FILE_ENUM, std::string> files[] = {
+        {PGM_COMMON_XML_FILE_GFPDB_QSPI, "qspi"},
+        {PGM_COMMON_XML_FILE_GFPDB_SDMMC, "sdmmc"},
+    };
+    for (const auto& f : files) {
+        const std::string xml = data + "xml/pgm_flash_db_" + f.second + ".xml";
+        const std::string xsd = data + "xsd/gfpdb_" + f.second + ".xsd";
+        SCOPED_TRACE(xml);
+        std::string error, error2;
+        PGM_COMMON_XML::check_xsd(xml, xsd, error, error2);
+        EXPECT_EQ(error, "");
+        PARSED parsed = parse(xml, xsd, true, f.first);
+        EXPECT_EQ(parsed.error, "");
+        EXPECT_EQ(parsed.warning, "");
+        EXPECT_GT(parsed.root->get_child_count(PGM_COMMON_XML_ENUM_FLASH), 0u);
+        if (f.first == PGM_COMMON_XML_FILE_GFPDB_QSPI)
+            EXPECT_NE(dynamic_cast<PGM_COMMON_XML_GFPDB_QSPI_QSPI_FLASH*>(parsed.root.get()),
+                      nullptr);
+        else
+            EXPECT_NE(dynamic_cast<PGM_COMMON_XML_GFPDB_SDMMC_SDMMC_FLASH*>(parsed.root.get()),
+                      nullptr);
+    }
+    // Each schema refuses the other format's root.
+    std::string error, error2;
+    PGM_COMMON_XML::check_xsd(data + "xml/pgm_flash_db_qspi.xml", data + "xsd/gfpdb_sdmmc.xsd",
+                              error, error2);
+    EXPECT_NE(error, "");
+}
+
+}  // namespace
