@@ -1,4 +1,4 @@
-// Text, number and path helpers, general string functions and the kind table of the host.
+// Text, number and path helpers of the host.
 #include <cstdlib>
 #include <limits>
 #include <vector>
@@ -152,31 +152,6 @@ TEST(HostCommon, CommonProgrammerDirectoryPrecedence) {
     unsetenv("GFPDB_HOST_DIR");
     PGM_COMMON::set_common_programmer("");
     EXPECT_EQ(PGM_COMMON::pgm_get_common_programmer(), gfpdb_test::bundled_data_dir());
-}
-
-TEST(HostCommon, GeneralStringFunctions) {
-    std::string out = "old contents";
-    MEM_DETAIL::stl_raw_sprintf(&out, "%d-%s", 42, "x");
-    EXPECT_EQ(out, "42-x");
-    char buffer[8];
-    EXPECT_EQ(gen_strcpy(buffer, "abc"), buffer);
-    EXPECT_STREQ(buffer, "abc");
-    EXPECT_EQ(gen_strcmp("abc", "abc"), 0);
-    EXPECT_NE(gen_strcmp("abc", "ABC"), 0);
-    EXPECT_EQ(gen_stricmp("abc", "ABC"), 0);
-    EXPECT_LT(gen_stricmp("abc", "ABD"), 0);
-    EXPECT_GT(gen_stricmp("abcd", "ABC"), 0);
-}
-
-TEST(HostCommon, KindNamesComeFromTheKindTable) {
-    EXPECT_STREQ(pgm_common_xml_enum_name(PGM_COMMON_XML_ENUM_QSPI_FLASH), "QSPI_FLASH");
-    EXPECT_STREQ(pgm_common_xml_enum_name(static_cast<PGM_COMMON_XML_ENUM>(378)), "QSPI_FLASH");
-    EXPECT_STREQ(pgm_common_xml_enum_name(static_cast<PGM_COMMON_XML_ENUM>(9999)), "");
-    PGM_COMMON_XML_ENUM kind = PGM_COMMON_XML_ENUM__INVALID__;
-    EXPECT_TRUE(pgm_common_xml_enum_from_name("DEVICE_NAME", &kind));
-    EXPECT_EQ(kind, 371);
-    EXPECT_FALSE(pgm_common_xml_enum_from_name("device_name", &kind));
-    EXPECT_FALSE(pgm_common_xml_enum_from_name("", &kind));
 }
 
 }  // namespace

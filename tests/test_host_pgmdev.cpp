@@ -120,13 +120,4 @@ TEST(HostPgmdev, MissingOrHeaderlessTablesAreEmpty) {
     EXPECT_EQ(flashes.get_flash_count(), 0u);
 }
 
-TEST(HostPgmdev, BundledTablesAreClean) {
-    PGM_COMMON::set_common_programmer(gfpdb_test::bundled_data_dir());
-    testing::internal::CaptureStderr();
-    PGMDEV_DEV_INFO_MANAGER families(false, 0);
-    PGMDEV_FLASH_MANAGER flashes(true, 1, false, false);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-    EXPECT_GT(flashes.get_flash_count(), 0u);
-}
-
 }  // namespace
