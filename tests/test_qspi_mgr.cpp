@@ -1,0 +1,691 @@
+// The QSPI manager: loading the golden file and the user folders with their precedence and
+// failures, the editor's queries and their order, the editing permission, and the QSPI
+// validators with their warnings and texts.
+#include <algorithm>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "support/qspi_fixture.h"
+
+namespace {
+
+using namespace gfpdb_test;
+
+const std::vector<std::string> vendors = {"Micron", "Macronix", "Cypress", "Winbond"};
+
+// The built-in devices of the golden file, by voltage, in name order.
+const std::vector<std::string> golden_1v8 = {"GF25M01GU", "GF25M02GU", "GF25M256U",
+                                             "GF25M512U", "GF25W512U", "GF25X256U"};
+const std::vector<std::string> golden_3v3 = {"GF25M064L", "GF25M128L", "GF25S128L", "GF25S512L",
+                                             "GF25W016L", "GF25W256L", "GF25X01GL", "GF25X128L"};
+
+std::vector<std::string> all_golden() {
+    std::vector<std::string> names = golden_1v8;
+    names.insert(names.end(), golden_3v3.begin(), golden_3v3.end());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+using QspiLoading = QSPI_DB_TEST;
+using QspiQueries = QSPI_DB_TEST;
+using QspiValidation = QSPI_DB_TEST;
+
+// ---------------------------------------------------------------------------------------------
+// Construction on the bundled data
+
+TEST_F(QspiLoading, BundledDataLoadsEveryDeviceAndTemplateSilently) {
+    MESSAGE_RECORDER recorder;
+    auto mgr = load();
+    EXPECT_TRUE(recorder.posted.empty());
+    EXPECT_EQ(mgr->get_new_config_device_list(DEV_FAMILY_QSPI_DEFAULT,
+                                              PGMIO_CONFIG_SCHEME_ACTIVE_SERIAL_X4, true),
+              all_golden());
+    EXPECT_EQ(mgr->get_prog_flow_template_list(), vendors);
+    EXPECT_TRUE(mgr->get_user_template_list().empty());
+    EXPECT_EQ(mgr->get_active_device_family(), DEV_FAMILY_QSPI_DEFAULT);
+    EXPECT_EQ(mgr->get_active_config_mode(), PGMIO_CONFIG_SCHEME_ACTIVE_SERIAL_X4);
+    EXPECT_FALSE(mgr->get_use_sdm_mode());
+    EXPECT_EQ(mgr->m_flash, nullptr);
+
+    // Built-in devices count as host-folder devices that cannot be removed.
+    GFPDB_FLASH* flash = mgr->get_flash("GF25W016L", true);
+    ASSERT_NE(flash, nullptr);
+    EXPECT_FALSE(flash->get_flash_removable_permission());
+    EXPECT_EQ(flash->get_db_dir(), host_dir());
+    EXPECT_EQ(flash->get_parameter_value(GFPDB_FLASH_PARAM_ID), "0xEF 0x14");
+    EXPECT_EQ(flash->get_density(), "16Mb");
+    EXPECT_EQ(flash->get_parameter_value(GFPDB_FLASH_PARAM_PROG_FLOW_TEMPLATE), "Winbond");
+    EXPECT_EQ(mgr->m_flash_db_zorvane_dir_map.size(), 14u);
+    EXPECT_EQ(mgr->m_flash_db_active_dir_map.at("GF25W016L"), host_dir() + "pgm_flash_db_qspi.xml");
+    EXPECT_TRUE(mgr->m_flash_db_custom_dir_map.empty());
+}
+
+TEST_F(QspiLoading, EveryOperationListHoldsTheFiveOperationsInTypeOrder) {
+    write_custom_file("pgm_flash_t.xml", template_xml("Flow_a") + template_xml("Flow_b"));
+    auto mgr = load();
+    for (GFPDB_PROG_FLOW_TYPE flow : {GFPDB_PROG_FLOW_TYPE_SFL, GFPDB_PROG_FLOW_TYPE_SDM}) {
+        for (int t = 0; t < GFPDB_PROG_FLOW_TEMPLATE_COUNT; ++t) {
+            SCOPED_TRACE("vendor " + vendors[t]);
+            expect_five_operations_in_order(mgr->get_prog_flow_template_operation_list(
+                static_cast<GFPDB_PROG_FLOW_TEMPLATE>(t), flow));
+        }
+        for (const std::string& name : all_golden()) {
+            SCOPED_TRACE(name);
+            expect_five_operations_in_order(mgr->get_flash(name, true)->get_operation_list(flow));
+        }
+        for (std::string name : mgr->get_user_template_list()) {
+            SCOPED_TRACE(name);
+            expect_five_operations_in_order(mgr->get_user_template_operation_list(name, flow));
+        }
+    }
+    EXPECT_EQ(mgr->get_user_template_list(), (std::vector<std::string>{"Flow_a", "Flow_b"}));
+}
+
+TEST_F(QspiLoading, GoldenFileWithoutDevicesLoadsNoBuiltInDevice) {
+    std::string golden = read_file(host_dir() + "pgm_flash_db_qspi.xml");
+    const size_t end = golden.find("</GOLDEN_TEMPLATE>") + std::string("</GOLDEN_TEMPLATE>").size();
+    write_file(host_dir() + "pgm_flash_db_qspi.xml", golden.substr(0, end) + "\n</QSPI_FLASH>\n");
+    auto mgr = load();
+    EXPECT_TRUE(mgr->m_flash_map.empty());
+    EXPECT_EQ(mgr->get_prog_flow_template_operation_list(GFPDB_PROG_FLOW_TEMPLATE_WINBOND,
+                                                         GFPDB_PROG_FLOW_TYPE_SDM)
+                  ->size(),
+              5u);
+}
+
+TEST_F(QspiLoading, BrokenGoldenFileStopsTheProgram) {
+    const std::string golden = read_file(host_dir() + "pgm_flash_db_qspi.xml");
+    auto cut = [&](const std::string& open, const std::string& close) {
+        const size_t from = golden.find(open);
+        const size_t to = golden.find(close) + close.size();
+        return golden.substr(0, from) + golden.substr(to);
+    };
+    write_file(host_dir() + "pgm_flash_db_qspi.xml",
+               cut("<GOLDEN_TEMPLATE>", "</GOLDEN_TEMPLATE>"));
+    EXPECT_DEATH(load(),
+                 literal("object->get_child_count(PGM_COMMON_XML_ENUM_GOLDEN_TEMPLATE) == 1"));
+    write_file(host_dir() + "pgm_flash_db_qspi.xml", cut("<CYPRESS>", "</CYPRESS>"));
+    EXPECT_DEATH(load(),
+                 literal("template_list.at(0)->get_child_count(PGM_COMMON_XML_ENUM_CYPRESS) == 1"));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Loading precedence
+
+TEST_F(QspiLoading, UserDevicesAreRemovableAndKnowTheirFolder) {
+    write_host_file("pgm_flash_h.xml", device_xml("HOST1"));
+    write_custom_file("pgm_flash_c.xml", device_xml("CUST1"));
+    MESSAGE_RECORDER recorder;
+    auto mgr = load();
+    EXPECT_TRUE(recorder.posted.empty());
+    GFPDB_FLASH* host = mgr->get_flash("HOST1", true);
+    GFPDB_FLASH* custom = mgr->get_flash("CUST1", true);
+    ASSERT_NE(host, nullptr);
+    ASSERT_NE(custom, nullptr);
+    EXPECT_TRUE(host->get_flash_removable_permission());
+    EXPECT_TRUE(custom->get_flash_removable_permission());
+    EXPECT_EQ(host->get_db_dir(), host_dir());
+    EXPECT_EQ(custom->get_db_dir(), custom_dir());
+    EXPECT_EQ(mgr->m_flash_db_zorvane_dir_map.at("HOST1"), host_dir() + "pgm_flash_h.xml");
+    EXPECT_EQ(mgr->m_flash_db_custom_dir_map.at("CUST1"), custom_dir() + "pgm_flash_c.xml");
+    EXPECT_EQ(mgr->m_flash_db_active_dir_map.at("CUST1"), custom_dir() + "pgm_flash_c.xml");
+    EXPECT_EQ(host->get_parameter_value(GFPDB_FLASH_PARAM_ID), "0x9D 0x60 0x19");
+    EXPECT_EQ(host->get_parameter_value_in_dword(GFPDB_FLASH_PARAM_DUMMY_CLK_CYCLE_X4), 6u);
+}
+
+const std::string reusing_built_in_name =
+    device_xml("USR1") + device_xml("GF25M064L") + device_xml("USR2") + template_xml("Flow_a");
+
+TEST_F(QspiLoading, HostFileReusingABuiltInNameStopsAtIt) {
+    write_host_file("pgm_flash_dup.xml", reusing_built_in_name);
+    MESSAGE_RECORDER recorder;
+    auto mgr = load();
+    ASSERT_EQ(recorder.ids(), std::vector<unsigned>{20482});
+    EXPECT_EQ(recorder.posted[0].type, MSG_POST_TYPE_ERROR);
+    EXPECT_EQ(recorder.posted[0].text, "Found duplicate flash device names 'GF25M064L' in the " +
+                                           host_dir() + " directory.");
+    EXPECT_TRUE(mgr->device_exist_in_db("USR1", true));
+    EXPECT_FALSE(mgr->device_exist_in_db("USR2", true));
+    EXPECT_TRUE(mgr->get_user_template_list().empty());
+    // The built-in device is untouched.
+    EXPECT_FALSE(mgr->get_flash("GF25M064L", true)->get_flash_removable_permission());
+}
+
+TEST_F(QspiLoading, CustomFileReusingABuiltInNameReplacesIt) {
+    write_custom_file("pgm_flash_dup.xml", reusing_built_in_name);
+    MESSAGE_RECORDER recorder;
+    auto mgr = load();
+    EXPECT_TRUE(recorder.posted.empty());
+    GFPDB_FLASH* replaced = mgr->get_flash("GF25M064L", true);
+    EXPECT_TRUE(replaced->get_flash_removable_permission());
+    EXPECT_EQ(replaced->get_db_dir(), custom_dir());
+    EXPECT_EQ(replaced->get_parameter_value(GFPDB_FLASH_PARAM_IO_VOLTAGE), "1.8V");
+    EXPECT_TRUE(mgr->device_exist_in_db("USR2", true));
+    EXPECT_EQ(mgr->get_user_template_list(), std::vector<std::string>{"Flow_a"});
+    EXPECT_EQ(mgr->m_flash_map.size(), 14u + 2u);
+    // The host map keeps the built-in entry; the active map points at the custom file.
+    EXPECT_EQ(mgr->m_flash_db_zorvane_dir_map.at("GF25M064L"),
+              host_dir() + "pgm_flash_db_qspi.xml");
+    EXPECT_EQ(mgr->m_flash_db_active_dir_map.at("GF25M064L"), custom_dir() + "pgm_flash_dup.xml");
+}
+
+TEST_F(QspiLoading, DuplicateWithinTheCustomFolderStopsItsFile) {
+    write_custom_file("pgm_flash_a.xml", device_xml("SAME"));
+    write_custom_file("pgm_flash_b.xml", device_xml("SAME") + device_xml("LATER"));
+    MESSAGE_RECORDER recorder;
+    auto mgr = load();
+    EXPECT_EQ(recorder.ids(), std::vector<unsigned>{20482});
+    EXPECT_EQ(mgr->m_flash_db_custom_dir_map.at("SAME"), custom_dir() + "pgm_flash_a.xml");
+    EXPECT_FALSE(mgr->device_exist_in_db("LATER", true));
+}
+
+TEST_F(QspiLoading, InvalidDeviceKeepsTheEarlierOnesAndDropsTheRest) {
+    DEVICE_XML bad{"BAD"};
+    bad.id = "0x20 0x1BA";
+    write_custom_file("pgm_flash_a.xml", device_xml("GOOD") + device_xml(bad) +
+                                             device_xml("AFTER") + template_xml("Flow_a"));
+    write_custom_file("pgm_flash_b.xml", device_xml("NEXT_FILE"));
+    MESSAGE_RECORDER recorder;
+    auto mgr = load();
+    ASSERT_EQ(recorder.ids(), std::vector<unsigned>{20477});
+    EXPECT_EQ(recorder.posted[0].text,
+              "Device ID '0x20 0x1BA' is invalid. It either contains an empty string or special "
+              "characters, or it is not in the list of byte formats.");
+    EXPECT_TRUE(mgr->device_exist_in_db("GOOD", true));
+    for (const char* name : {"BAD", "AFTER"})
+        EXPECT_FALSE(mgr->device_exist_in_db(name, true)) << name;
+    EXPECT_TRUE(mgr->get_user_template_list().empty());
+    EXPECT_TRUE(mgr->device_exist_in_db("NEXT_FILE", true));
+}
+
+TEST_F(QspiLoading, EveryInvalidValueOfADeviceIsReported) {
+    DEVICE_XML bad{"BAD"};
+    bad.voltage = "3.3V";
+    bad.density = "3Mb";
+    bad.die = 0;
+    bad.dummy = 16;
+    bad.dummy_x4 = 17;
+    write_custom_file("pgm_flash_a.xml", device_xml(bad));
+    MESSAGE_RECORDER recorder;
+    auto mgr = load();
+    EXPECT_EQ(recorder.ids(), (std::vector<unsigned>{20476, 20478, 20479, 20543, 20543}));
+    EXPECT_FALSE(mgr->device_exist_in_db("BAD", true));
+}
+
+TEST_F(QspiLoading, TemplateWithAnInvalidCommandIsDroppedAlone) {
+    write_custom_file("pgm_flash_t.xml", template_xml("Flow_a") +
+                                             template_xml("Flow_bad", write_reg_action("0x100")) +
+                                             template_xml("Flow_c"));
+    MESSAGE_RECORDER recorder;
+    auto mgr = load();
+    ASSERT_EQ(recorder.ids(), std::vector<unsigned>{20486});
+    EXPECT_EQ(recorder.posted[0].text,
+              "Action command '0x100' is invalid. It either contains an empty string or special "
+              "characters, or it is not in the list of byte formats.");
+    EXPECT_EQ(mgr->get_user_template_list(), (std::vector<std::string>{"Flow_a", "Flow_c"}));
+    EXPECT_EQ(mgr->m_template_db_dir_map.count("Flow_bad"), 0u);
+}
+
+TEST_F(QspiLoading, FirstTemplateOfANameWinsAndEndsTheLaterFilesTemplates) {
+    write_host_file("pgm_flash_a.xml", template_xml("Flow_a"));
+    write_custom_file("pgm_flash_b.xml",
+                      template_xml("Flow_b") + template_xml("Flow_a") + template_xml("Flow_c"));
+    MESSAGE_RECORDER recorder;
+    auto mgr = load();
+    EXPECT_TRUE(recorder.posted.empty());
+    EXPECT_EQ(mgr->get_user_template_list(), (std::vector<std::string>{"Flow_a", "Flow_b"}));
+    EXPECT_EQ(mgr->m_template_db_dir_map.at("Flow_a"), host_dir() + "pgm_flash_a.xml");
+}
+
+TEST_F(QspiLoading, GoldenFileNameIsSkippedOnlyInTheHostFolder) {
+    // In the host folder the name is the golden file itself, read once; a second reading
+    // would report every built-in device as a duplicate.
+    write_custom_file("pgm_flash_db_qspi.xml", device_xml("CUST1"));
+    MESSAGE_RECORDER recorder;
+    auto mgr = load();
+    EXPECT_TRUE(recorder.posted.empty());
+    EXPECT_TRUE(mgr->device_exist_in_db("CUST1", true));
+    for (const std::string& line : recorder.debug)
+        EXPECT_EQ(line.find("Zorvane directory: " + host_dir() + "pgm_flash_db_qspi.xml"),
+                  std::string::npos);
+}
+
+TEST_F(QspiLoading, CustomFolderEqualToTheHostFolderIsReadOnce) {
+    write_host_file("pgm_flash_h.xml", device_xml("HOST1"));
+    for (const std::string& spelling : {m_host.xml_dir(), m_host.path() + "xml/./"}) {
+        SCOPED_TRACE(spelling);
+        GFPDB_MGR::set_db_custom_dir(spelling);
+        MESSAGE_RECORDER recorder;
+        auto mgr = load();
+        EXPECT_TRUE(recorder.posted.empty());
+        EXPECT_TRUE(mgr->device_exist_in_db("HOST1", true));
+        EXPECT_TRUE(mgr->m_flash_db_custom_dir_map.empty());
+        for (const std::string& line : recorder.debug)
+            EXPECT_EQ(line.find("custom directory"), std::string::npos) << line;
+    }
+}
+
+TEST_F(QspiLoading, SchemaInvalidFileIsSkippedWithADebugLine) {
+    write_custom_file("pgm_flash_a.xml", "<FLASH><DEVICE_INFO/></FLASH>");
+    write_custom_file("pgm_flash_b.xml", device_xml("AFTER"));
+    MESSAGE_RECORDER recorder;
+    auto mgr = load();
+    EXPECT_TRUE(recorder.posted.empty());
+    EXPECT_TRUE(mgr->device_exist_in_db("AFTER", true));
+    const std::string skip = "Skip pgm_flash_a.xml due to parsing error: ";
+    int skipped = 0;
+    for (const std::string& line : recorder.debug) {
+        if (line.compare(0, skip.size(), skip) == 0) {
+            ++skipped;
+            EXPECT_GT(line.size(), skip.size()) << "the reason is given";
+        }
+    }
+    EXPECT_EQ(skipped, 1);
+    EXPECT_NE(
+        std::find(recorder.debug.begin(), recorder.debug.end(),
+                  "Parsing XML file in custom directory: " + custom_dir() + "pgm_flash_b.xml"),
+        recorder.debug.end());
+}
+
+// An action that its file cannot express is refused like an invalid value, naming the file.
+TEST_F(QspiLoading, ActionTheLoaderCannotReadDropsItsDevice) {
+    struct CASE {
+        const char* what;
+        std::string action;
+        unsigned warning;
+        std::string named;  // what the warning's text must name besides the file
+    };
+    const CASE cases[] = {
+        {"write register without a delay",
+         "<ACTION type=\"WRITE_REG\"><NAME>W</NAME><COMMAND>0x06</COMMAND><DATA/>"
+         "<BUS_WIDTH>1-1</BUS_WIDTH></ACTION>",
+         20500, "DELAY"},
+        {"custom without a direction",
+         "<ACTION type=\"CUSTOM\"><DESCRIPTION>ab</DESCRIPTION></ACTION>", 20507, "DIRECTION"},
+        {"one-character description", custom_action("x"), 20509, "'x"},
+    };
+    for (const CASE& c : cases) {
+        SCOPED_TRACE(c.what);
+        TEMP_DIR custom;
+        GFPDB_MGR::set_db_custom_dir(custom.path());
+        DEVICE_XML bad{"BAD"};
+        bad.sfl_erase_actions = c.action;
+        write_custom_file("pgm_flash_a.xml", device_xml("GOOD") + device_xml(bad));
+        MESSAGE_RECORDER recorder;
+        auto mgr = load();
+        ASSERT_EQ(recorder.ids(), std::vector<unsigned>{c.warning});
+        EXPECT_NE(recorder.posted[0].text.find(c.named), std::string::npos)
+            << recorder.posted[0].text;
+        EXPECT_NE(recorder.posted[0].text.find(custom_dir() + "pgm_flash_a.xml"), std::string::npos)
+            << recorder.posted[0].text;
+        EXPECT_TRUE(mgr->device_exist_in_db("GOOD", true));
+        EXPECT_FALSE(mgr->device_exist_in_db("BAD", true));
+    }
+}
+
+TEST_F(QspiLoading, DescriptionEscapesBecomeLineBreaks) {
+    struct CASE {
+        const char* in_file;
+        const char* loaded;
+    };
+    const CASE cases[] = {
+        {"Erase data\\nOnly 64KB blocks", "Erase data\nOnly 64KB blocks"},
+        {"Erase data\\n", "Erase data\n"},
+        {"a\\\\nb", "a\\\nb"},  // only the backslash next to the n is taken
+        {"ab", "ab"},
+    };
+    std::string body;
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        DEVICE_XML d{"DEV" + std::to_string(i)};
+        d.sfl_erase_actions = custom_action(cases[i].in_file);
+        body += device_xml(d);
+    }
+    write_custom_file("pgm_flash_a.xml", body);
+    MESSAGE_RECORDER recorder;
+    auto mgr = load();
+    EXPECT_TRUE(recorder.posted.empty());
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].in_file);
+        GFPDB_FLASH* flash = mgr->get_flash("DEV" + std::to_string(i), true);
+        ASSERT_NE(flash, nullptr);
+        GFPDB_ACTION* custom = first_action(flash, GFPDB_PROG_FLOW_TYPE_SFL, GFPDB_ACT_TYPE_CUSTOM);
+        EXPECT_EQ(custom->get_property_value(GFPDB_ACT_PROPERTY_CUSTOM_DESCRIPTION),
+                  cases[i].loaded);
+    }
+}
+
+TEST_F(QspiLoading, ReadDataDummyClockCycleAbove15DropsItsDevice) {
+    DEVICE_XML ok{"OK15"};
+    ok.sfl_erase_actions = read_data_action("15");
+    DEVICE_XML bad{"BAD16"};
+    bad.sfl_erase_actions = read_data_action("16");
+    write_custom_file("pgm_flash_a.xml", device_xml(ok));
+    write_custom_file("pgm_flash_b.xml", device_xml(bad));
+    MESSAGE_RECORDER recorder;
+    auto mgr = load();
+    EXPECT_EQ(recorder.ids(), std::vector<unsigned>{20504});
+    EXPECT_TRUE(mgr->device_exist_in_db("OK15", true));
+    EXPECT_FALSE(mgr->device_exist_in_db("BAD16", true));
+    EXPECT_EQ(first_action(mgr->get_flash("OK15", true), GFPDB_PROG_FLOW_TYPE_SFL,
+                           GFPDB_ACT_TYPE_READ_DATA)
+                  ->get_property_value(GFPDB_ACT_PROPERTY_READ_DATA_DUMMY_CLOCK_CYCLE),
+              "15");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Queries
+
+TEST_F(QspiQueries, FixedLists) {
+    auto mgr = load();
+    EXPECT_EQ(mgr->get_flash_family(), DEV_FAMILY_QSPI_FLASH);
+    EXPECT_EQ(mgr->get_config_mode_list(),
+              (std::vector<PGMIO_CONFIG_SCHEME>{PGMIO_CONFIG_SCHEME_ACTIVE_SERIAL_X1,
+                                                PGMIO_CONFIG_SCHEME_ACTIVE_SERIAL_X4}));
+    EXPECT_EQ(
+        mgr->get_device_density_list(),
+        std::vector<std::string>(std::begin(gfpdb_qspi_density), std::end(gfpdb_qspi_density)));
+    EXPECT_EQ(mgr->get_device_io_voltage_list(), (std::vector<std::string>{"1.8V", "3.0V/3.3V"}));
+    std::vector<DEV_FAMILY_ENUM> families;
+    for (int f : {3, 7, 12, 19, 24, 36, 48, 72})
+        families.push_back(static_cast<DEV_FAMILY_ENUM>(f));
+    EXPECT_EQ(mgr->get_device_family_list(), families);
+}
+
+TEST_F(QspiQueries, UserTemplatesFollowTheVendorsInByteOrder) {
+    write_custom_file("pgm_flash_t.xml", template_xml("zeta") + template_xml("Alpha"));
+    auto mgr = load();
+    EXPECT_EQ(mgr->get_user_template_list(), (std::vector<std::string>{"Alpha", "zeta"}));
+    std::vector<std::string> expected = vendors;
+    expected.push_back("Alpha");
+    expected.push_back("zeta");
+    EXPECT_EQ(mgr->get_prog_flow_template_list(), expected);
+}
+
+TEST_F(QspiQueries, LegacyListFollowsFamilyVoltageAndScheme) {
+    struct CASE {
+        int family;
+        PGMIO_CONFIG_SCHEME scheme;
+        bool show_all;
+        std::vector<std::string> names;
+    };
+    const std::vector<std::string> every = {"KVRN128L", "KVRN16",  "KVRN256U", "KVRN64",
+                                            "SQD128",   "SQD256U", "SQD32",    "SQD512U"};
+    const CASE cases[] = {
+        {7, PGMIO_CONFIG_SCHEME_ACTIVE_SERIAL_X4, false, {"SQD128", "SQD32"}},
+        {7,
+         PGMIO_CONFIG_SCHEME_ACTIVE_SERIAL_X1,
+         false,
+         {"KVRN128L", "KVRN16", "KVRN64", "SQD128", "SQD32"}},
+        {12, PGMIO_CONFIG_SCHEME_ACTIVE_SERIAL_X4, false, {"SQD256U", "SQD512U"}},
+        {12, PGMIO_CONFIG_SCHEME_ACTIVE_SERIAL_X1, false, {"KVRN256U", "SQD256U", "SQD512U"}},
+        {7, PGMIO_CONFIG_SCHEME_SDMMC_X1, false, {}},
+        {7, PGMIO_CONFIG_SCHEME_NONE, false, {}},
+        {7, PGMIO_CONFIG_SCHEME_SDMMC_X1, true, every},  // the unsupported SQD1GU never shows
+        {50, PGMIO_CONFIG_SCHEME_ACTIVE_SERIAL_X4, true, every},
+    };
+    auto mgr = load();
+    for (const CASE& c : cases) {
+        SCOPED_TRACE("family " + std::to_string(c.family) + " scheme " + std::to_string(c.scheme) +
+                     (c.show_all ? " all" : ""));
+        EXPECT_EQ(mgr->get_legacy_config_device_list(static_cast<DEV_FAMILY_ENUM>(c.family),
+                                                     c.scheme, c.show_all),
+                  c.names);
+    }
+}
+
+TEST_F(QspiQueries, SkipFilteringSettingListsEveryDevice) {
+    cfg_set_value("pgm_gfpdb_skip_device_filtering", true);
+    auto mgr = load();
+    EXPECT_EQ(
+        mgr->get_legacy_config_device_list(DEV_FAMILY_ENUM(7), PGMIO_CONFIG_SCHEME_NONE, false)
+            .size(),
+        8u);
+    EXPECT_EQ(mgr->get_new_config_device_list(DEV_FAMILY_ENUM(7), PGMIO_CONFIG_SCHEME_NONE, false),
+              all_golden());
+}
+
+TEST_F(QspiQueries, NewConfigListFollowsTheFamilyVoltage) {
+    auto mgr = load();
+    EXPECT_EQ(mgr->get_new_config_device_list(DEV_FAMILY_ENUM(12), PGMIO_CONFIG_SCHEME_NONE, false),
+              golden_1v8);
+    EXPECT_EQ(mgr->get_new_config_device_list(DEV_FAMILY_ENUM(7), PGMIO_CONFIG_SCHEME_NONE, false),
+              golden_3v3);
+    EXPECT_EQ(mgr->get_new_config_device_list(DEV_FAMILY_ENUM(7), PGMIO_CONFIG_SCHEME_NONE, true),
+              all_golden());
+}
+
+TEST_F(QspiQueries, FilteredQueryForAnUnknownFamilyAddsItWithNoVoltage) {
+    auto mgr = load();
+    const DEV_FAMILY_ENUM unknown = DEV_FAMILY_ENUM(50);
+    EXPECT_TRUE(mgr->get_new_config_device_list(unknown, PGMIO_CONFIG_SCHEME_NONE, false).empty());
+    std::vector<DEV_FAMILY_ENUM> families = mgr->get_device_family_list();
+    EXPECT_NE(std::find(families.begin(), families.end(), unknown), families.end());
+    EXPECT_EQ(families.size(), 9u);
+    // An unfiltered query does not look the family up.
+    mgr->get_legacy_config_device_list(DEV_FAMILY_ENUM(1), PGMIO_CONFIG_SCHEME_NONE, true);
+    EXPECT_EQ(mgr->get_device_family_list().size(), 9u);
+}
+
+TEST_F(QspiQueries, UserTemplateFlowOtherThanSdmIsTheSflList) {
+    write_custom_file("pgm_flash_t.xml", template_xml("Flow_a"));
+    auto mgr = load();
+    std::string name = "Flow_a";
+    const auto* sfl = mgr->get_user_template_operation_list(name, GFPDB_PROG_FLOW_TYPE_SFL);
+    const auto* sdm = mgr->get_user_template_operation_list(name, GFPDB_PROG_FLOW_TYPE_SDM);
+    EXPECT_NE(sfl, sdm);
+    EXPECT_EQ(mgr->get_user_template_operation_list(name, static_cast<GFPDB_PROG_FLOW_TYPE>(5)),
+              sfl);
+    EXPECT_EQ((*sfl)[0]->get_action_list()->size(), 1u);
+    EXPECT_TRUE((*sdm)[0]->get_action_list()->empty());
+    EXPECT_EQ(mgr->get_prog_flow_template_operation_list(GFPDB_PROG_FLOW_TEMPLATE_MICRON,
+                                                         static_cast<GFPDB_PROG_FLOW_TYPE>(5)),
+              mgr->get_prog_flow_template_operation_list(GFPDB_PROG_FLOW_TEMPLATE_MICRON,
+                                                         GFPDB_PROG_FLOW_TYPE_SFL));
+}
+
+TEST_F(QspiQueries, UnknownTemplatesStopTheProgram) {
+    auto mgr = load();
+    std::string name = "nosuch";
+    EXPECT_DEATH(mgr->get_user_template_operation_list(name, GFPDB_PROG_FLOW_TYPE_SFL),
+                 literal("Unknown user template nosuch"));
+    EXPECT_DEATH(mgr->get_prog_flow_template_operation_list(
+                     static_cast<GFPDB_PROG_FLOW_TEMPLATE>(4), GFPDB_PROG_FLOW_TYPE_SFL),
+                 literal("Unknown programming flow template"));
+}
+
+TEST_F(QspiQueries, OperationEditingPermission) {
+    write_custom_file("pgm_flash_a.xml", device_xml("USER1"));
+    auto mgr = load();
+    GFPDB_FLASH* built_in = mgr->get_flash("GF25M064L", true);
+    GFPDB_FLASH* user = mgr->get_flash("USER1", true);
+    EXPECT_FALSE(mgr->get_operation_editable_permission(built_in));
+    EXPECT_TRUE(mgr->get_operation_editable_permission(user));
+    EXPECT_TRUE(mgr->get_operation_editable_permission(nullptr));
+    GFPDB_FLASH* fresh = mgr->create_flash("NEW1");
+    EXPECT_TRUE(mgr->get_operation_editable_permission(fresh));
+    fresh->set_name("SQD32");  // a legacy name counts as an existing device
+    EXPECT_FALSE(mgr->get_operation_editable_permission(fresh));
+    fresh->set_name("NEW1");
+
+    mgr->set_active_device_family(DEV_FAMILY_ENUM(19));  // an SDM family
+    for (GFPDB_FLASH* flash : {built_in, user, fresh, static_cast<GFPDB_FLASH*>(nullptr)})
+        EXPECT_FALSE(mgr->get_operation_editable_permission(flash));
+
+    // The setting overrides everything and is read on every call.
+    cfg_set_value("pgm_gfpdb_enable_operation_editable", true);
+    for (GFPDB_FLASH* flash : {built_in, user, fresh, static_cast<GFPDB_FLASH*>(nullptr)})
+        EXPECT_TRUE(mgr->get_operation_editable_permission(flash));
+    // The new record was never saved: make another one current before freeing it.
+    mgr->get_flash("GF25M064L", true);
+    delete fresh;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Validation
+
+struct VALIDATION_CASE {
+    GFPDB_FLASH_PARAM param;
+    std::string value;
+    unsigned warning;    // 0: accepted
+    std::string error;   // the text handed back
+    std::string posted;  // the catalogue text; empty: the same as the error text
+};
+
+void check(GFPDB_MGR& mgr, const VALIDATION_CASE& c) {
+    SCOPED_TRACE("parameter " + std::to_string(c.param) + " '" + c.value + "'");
+    MESSAGE_RECORDER recorder;
+    std::string error = "untouched";
+    EXPECT_EQ(mgr.is_parameter_valid(c.param, c.value, &error), c.warning == 0);
+    if (c.warning == 0) {
+        EXPECT_EQ(error, "untouched");
+        EXPECT_TRUE(recorder.posted.empty());
+    } else {
+        EXPECT_EQ(error, c.error);
+        ASSERT_EQ(recorder.ids(), std::vector<unsigned>{c.warning});
+        EXPECT_EQ(recorder.posted[0].text, c.posted.empty() ? c.error : c.posted);
+    }
+    // Without an error text a rejection is silent.
+    recorder.clear();
+    EXPECT_EQ(mgr.is_parameter_valid(c.param, c.value, nullptr), c.warning == 0);
+    EXPECT_TRUE(recorder.posted.empty());
+}
+
+std::string id_error(const std::string& id) {
+    return "Device ID '" + id +
+           "' is invalid. It either contains an empty string or special characters, or it is not "
+           "in the list of byte formats.";
+}
+
+TEST_F(QspiValidation, DeviceId) {
+    auto mgr = load();
+    for (const char* id : {"0xEF 0x40 0x18", "1 2 3", "0xab", " 0x01 "})
+        check(*mgr, {GFPDB_FLASH_PARAM_ID, id, 0, "", ""});
+    for (const char* id :
+         {"", "0x20,0x18", "0x20\t0x18", "0X20", "0xg1", "0x20 256", "0x100", "   ", "0x"})
+        check(*mgr, {GFPDB_FLASH_PARAM_ID, id, 20477, id_error(id), ""});
+}
+
+TEST_F(QspiValidation, NumbersOfTheDevice) {
+    struct CASE {
+        GFPDB_FLASH_PARAM param;
+        uint32_t value;
+        unsigned warning;
+        std::string error, posted;
+    };
+    const std::string dummy = "Device dummy clock cycle '";
+    const CASE cases[] = {
+        {GFPDB_FLASH_PARAM_DUMMY_CLK_CYCLE, 0, 0, "", ""},
+        {GFPDB_FLASH_PARAM_DUMMY_CLK_CYCLE, 15, 0, "", ""},
+        {GFPDB_FLASH_PARAM_DUMMY_CLK_CYCLE, 16, 20543, dummy + "16' is invalid.",
+         dummy + "16' is invalid."},
+        {GFPDB_FLASH_PARAM_DUMMY_CLK_CYCLE_X4, 15, 0, "", ""},
+        {GFPDB_FLASH_PARAM_DUMMY_CLK_CYCLE_X4, 16, 20543, dummy + "16' is invalid.",
+         dummy + "16' is invalid."},
+        // The text reads the value unsigned; the catalogue's %1!d! reads it signed.
+        {GFPDB_FLASH_PARAM_DUMMY_CLK_CYCLE, 4294967295u, 20543, dummy + "4294967295' is invalid.",
+         dummy + "-1' is invalid."},
+        {GFPDB_FLASH_PARAM_TOTAL_DIE, 1, 0, "", ""},
+        {GFPDB_FLASH_PARAM_TOTAL_DIE, 8, 0, "", ""},
+        {GFPDB_FLASH_PARAM_TOTAL_DIE, 0, 20479, "Total device die '0' is invalid.",
+         "Total device die '0' is invalid."},
+    };
+    auto mgr = load();
+    for (const CASE& c : cases) {
+        SCOPED_TRACE("parameter " + std::to_string(c.param) + " value " + std::to_string(c.value));
+        MESSAGE_RECORDER recorder;
+        std::string error = "untouched";
+        EXPECT_EQ(mgr->is_parameter_valid(c.param, c.value, &error), c.warning == 0);
+        EXPECT_EQ(error, c.warning ? c.error : "untouched");
+        if (c.warning) {
+            ASSERT_EQ(recorder.ids(), std::vector<unsigned>{c.warning});
+            EXPECT_EQ(recorder.posted[0].text, c.posted);
+        }
+        recorder.clear();
+        EXPECT_EQ(mgr->is_parameter_valid(c.param, c.value, nullptr), c.warning == 0);
+        EXPECT_TRUE(recorder.posted.empty());
+    }
+    std::string error;
+    EXPECT_DEATH(mgr->is_parameter_valid(GFPDB_FLASH_PARAM_NAME, 1u, &error),
+                 literal("Unknown flash parameter: 0"));
+}
+
+TEST_F(QspiValidation, EveryParameterIsKnown) {
+    auto mgr = load();
+    for (int p = 0; p <= 8; ++p)
+        EXPECT_TRUE(mgr->is_parameter_valid(static_cast<GFPDB_FLASH_PARAM>(p))) << p;
+    EXPECT_FALSE(mgr->is_parameter_valid(static_cast<GFPDB_FLASH_PARAM>(9)));
+    // The base's own parameters still go to the base.
+    check(*mgr, {GFPDB_FLASH_PARAM_DENSITY, "2048Mb", 0, "", ""});
+    check(*mgr,
+          {GFPDB_FLASH_PARAM_DENSITY, "4096Mb", 20478, "Device density '4096Mb' is invalid.", ""});
+    check(*mgr,
+          {GFPDB_FLASH_PARAM_NAME, "GF25M064L", 20475,
+           "Device name 'GF25M064L' is invalid as it already exist in the device database.", ""});
+}
+
+TEST_F(QspiValidation, TemplateNameRulesInOrder) {
+    const std::string special =
+        "' is invalid as it contains either an empty string or special characters.";
+    const std::string reserved =
+        "' is invalid as it conflicts with the reserved name for the programming flow template.";
+    const std::string in_templates = "' is invalid as it already exist in the template database.";
+    const std::string a_device =
+        "' is invalid as it conflicts with existing device name in the device database.";
+    // A device and a template both named Both: the template rule comes first.
+    write_custom_file("pgm_flash_a.xml",
+                      device_xml("Both") + template_xml("Alpha") + template_xml("Both"));
+    auto mgr = load();
+    struct CASE {
+        std::string name;
+        unsigned warning;
+        std::string suffix;
+    };
+    const CASE cases[] = {
+        {"", 20673, special},
+        {"db", 20673, special},
+        {"my-flow", 20673, special},
+        {"Micron", 20674, reserved},
+        {"micron", 0, ""},
+        {"Alpha", 20676, in_templates},
+        {"Both", 20676, in_templates},
+        {"GF25M064L", 20675, a_device},
+        {"SQD32", 20675, a_device},  // built-in names of the host count as devices
+        {"New_flow1", 0, ""},
+    };
+    for (const CASE& c : cases) {
+        std::string error = "Template name '" + c.name + c.suffix;
+        // The text handed back for a device name has always been spelled "Tempate".
+        if (c.warning == 20675)
+            error = "Tempate name '" + c.name + c.suffix;
+        check(*mgr, {GFPDB_FLASH_PARAM_TEMPLATE_NAME, c.name, c.warning, error,
+                     "Template name '" + c.name + c.suffix});
+    }
+}
+
+TEST_F(QspiValidation, ProgrammingFlowTemplateRules) {
+    write_custom_file("pgm_flash_a.xml", template_xml("Alpha"));
+    auto mgr = load();
+    auto rejected = [](const std::string& name) {
+        return VALIDATION_CASE{GFPDB_FLASH_PARAM_PROG_FLOW_TEMPLATE, name, 20481,
+                               "Programming flow template '" + name + "' is invalid.", ""};
+    };
+    for (const std::string& vendor : vendors)
+        check(*mgr, {GFPDB_FLASH_PARAM_PROG_FLOW_TEMPLATE, vendor, 0, "", ""});
+    check(*mgr, {GFPDB_FLASH_PARAM_PROG_FLOW_TEMPLATE, "Alpha", 0, "", ""});
+    for (const char* name : {"", "micron", "alpha", "Gone_flow"})
+        check(*mgr, rejected(name));
+
+    // The record being edited may keep the template it follows, and only while it is current.
+    GFPDB_FLASH* flash = mgr->create_flash("NEW1");
+    flash->set_parameter_value(GFPDB_FLASH_PARAM_PROG_FLOW_TEMPLATE, std::string("Gone_flow"));
+    check(*mgr, {GFPDB_FLASH_PARAM_PROG_FLOW_TEMPLATE, "Gone_flow", 0, "", ""});
+    flash->set_parameter_value(GFPDB_FLASH_PARAM_PROG_FLOW_TEMPLATE, std::string(""));
+    check(*mgr, rejected(""));
+    flash->set_parameter_value(GFPDB_FLASH_PARAM_PROG_FLOW_TEMPLATE, std::string("Gone_flow"));
+    mgr->get_flash("GF25M064L", true);
+    check(*mgr, rejected("Gone_flow"));
+    delete flash;
+}
+
+}  // namespace
