@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <fstream>
@@ -103,7 +104,9 @@ public:
             m_messages.push_back(message);
     }
     bool empty() const { return m_messages.empty(); }
-    void clear() { m_messages.clear(); }
+    size_t size() const { return m_messages.size(); }
+    // Forgets the messages after the first `count`.
+    void truncate(size_t count) { m_messages.resize(std::min(count, m_messages.size())); }
     const std::vector<std::string>& messages() const { return m_messages; }
 
 private:
@@ -171,6 +174,7 @@ DOC read_document(const std::string& path, ERROR_SINK& sink) {
         return nullptr;
     }
     bool doctype = false;
+    const size_t earlier = sink.size();
     parser->_private = &doctype;
     parser->sax->internalSubset = refuse_doctype;
     DOC doc(xmlCtxtReadMemory(parser, text.data(), static_cast<int>(text.size()), path.c_str(),
@@ -178,7 +182,7 @@ DOC read_document(const std::string& path, ERROR_SINK& sink) {
     xmlFreeParserCtxt(parser);
     if (doctype) {
         // A DOCTYPE is where entity bombs and external entities live; no database file has one.
-        sink.clear();
+        sink.truncate(earlier);
         sink.add(path + ": a DOCTYPE is not allowed in a database file");
         return nullptr;
     }
@@ -264,12 +268,16 @@ CHECKED& checked() {
 }
 
 // The checked document of this file version when there is one (and whether it passed that
-// schema), else the file read anew.
-DOC take_document(const std::string& path, const std::string& xsd, bool* valid, ERROR_SINK& sink) {
+// schema), else the file read anew. `key` is the version seen before reading.
+DOC take_document(const std::string& path, const std::string& xsd, bool* valid, FILE_KEY* key,
+                  ERROR_SINK& sink) {
     CHECKED& last = checked();
-    FILE_KEY key;
     *valid = false;
-    if (last.doc && last.path == path && file_key(path, &key) && key == last.key) {
+    if (!file_key(path, key)) {
+        sink.add(path + ": cannot read the file");
+        return nullptr;
+    }
+    if (last.doc && last.path == path && *key == last.key) {
         *valid = last.valid && last.xsd == xsd;
         return std::move(last.doc);
     }
@@ -403,10 +411,11 @@ void PGM_COMMON_XML::check_xsd(const std::string& xml_file, const std::string& x
     init_libxml();
     ERROR_SINK sink(xml_file);
     bool valid = false;
+    FILE_KEY key;
     DOC doc;
     if (get_schema(xsd_file, sink)) {
         bool known_valid = false;
-        doc = take_document(xml_file, xsd_file, &known_valid, sink);
+        doc = take_document(xml_file, xsd_file, &known_valid, &key, sink);
         valid = doc && validate(doc.get(), xml_file, xsd_file, sink);
     }
     error = valid || sink.empty() ? std::string() : sink.messages()[0];
@@ -416,8 +425,9 @@ void PGM_COMMON_XML::check_xsd(const std::string& xml_file, const std::string& x
 
     CHECKED& last = checked();
     last.doc.reset();
-    if (doc && file_key(xml_file, &last.key)) {
+    if (doc) {
         last.path = xml_file;
+        last.key = key;
         last.doc = std::move(doc);
         last.xsd = xsd_file;
         last.valid = valid;
@@ -432,7 +442,8 @@ PGM_COMMON_XML_ELEMENT* PGM_COMMON_XML::parse_xml(PGM_COMMON_XML_FILE_ENUM file_
     init_libxml();
     ERROR_SINK sink(xml_file);
     bool valid = false;
-    DOC doc = take_document(xml_file, xsd_file, &valid, sink);
+    FILE_KEY key;
+    DOC doc = take_document(xml_file, xsd_file, &valid, &key, sink);
     // The element classes trust the structure the schema guarantees; a user file that skipped
     // the check is checked here.
     if (doc && !golden && !xsd_file.empty() && !valid &&
