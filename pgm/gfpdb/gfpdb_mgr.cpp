@@ -462,6 +462,15 @@ void GFPDB_MGR::release_legacy_flash(bool show_all) {
     m_flash = nullptr;
 }
 
+void GFPDB_MGR::release_unsaved_flash() {
+    if (!m_flash)
+        return;
+    auto owned = m_flash_map.find(m_flash->get_name());
+    if (owned == m_flash_map.end() || owned->second != m_flash)
+        delete m_flash;
+    m_flash = nullptr;
+}
+
 GFPDB_FLASH* GFPDB_MGR::get_flash(std::string name, bool show_all) {
     release_legacy_flash(show_all);
     if (device_is_legacy(name, show_all)) {

@@ -324,9 +324,11 @@ public:
     virtual const std::vector<std::string> get_prog_flow_template_list() = 0;                 // 27
     virtual const std::vector<std::string> get_user_template_list() = 0;                      // 28
     virtual GFPDB_MGR* get_new_instance() = 0;                                                // 29
-    virtual GFPDB_FLASH* create_flash(std::string name) = 0;                                  // 30
-    virtual GFPDB_ACTION* create_action(GFPDB_ACT_TYPE type) = 0;                             // 31
-    virtual GFPDB_OPERATION* create_operation(GFPDB_OP_TYPE type) = 0;                        // 32
+    // The new record stays the manager\'s: update_db takes it into the maps, and one that is
+    // never saved goes with the manager. Hosts never delete it.
+    virtual GFPDB_FLASH* create_flash(std::string name) = 0;            // 30
+    virtual GFPDB_ACTION* create_action(GFPDB_ACT_TYPE type) = 0;       // 31
+    virtual GFPDB_OPERATION* create_operation(GFPDB_OP_TYPE type) = 0;  // 32
     virtual const std::vector<GFPDB_OPERATION*>* get_prog_flow_template_operation_list(
         GFPDB_PROG_FLOW_TEMPLATE prog_flow_template, GFPDB_PROG_FLOW_TYPE flow) = 0;  // 33
     virtual const std::vector<GFPDB_OPERATION*>* get_user_template_operation_list(
@@ -384,6 +386,9 @@ protected:
     // An object made for a legacy device lives until the next lookup or creation; a record
     // of the flash map is only forgotten.
     void release_legacy_flash(bool show_all);
+    // At the end of a manager: a record that create_flash made and nobody saved is the
+    // manager's, since no one can save it once the manager is gone.
+    void release_unsaved_flash();
 
 private:
     // Which of the two database directories `db_dir` is; stops the program when neither.

@@ -160,7 +160,7 @@ GFPDB_QSPI_MGR::GFPDB_QSPI_MGR() {
 }
 
 GFPDB_QSPI_MGR::~GFPDB_QSPI_MGR() {
-    release_legacy_flash(true);
+    release_unsaved_flash();
     clear_template_operation_list();
     clear_flash_mapping_info();
 }

@@ -41,13 +41,6 @@ bool first_value(const std::vector<LEAF*>& leaves, std::string* value) {
     return true;
 }
 
-bool holds(const std::map<std::string, GFPDB_FLASH*>& flash_map, const GFPDB_FLASH* flash) {
-    for (const auto& entry : flash_map) {
-        if (entry.second == flash)
-            return true;
-    }
-    return false;
-}
 }  // namespace
 
 // A structural gap in a device of a file. The golden file is trusted, so there it is an
@@ -81,11 +74,7 @@ GFPDB_SDMMC_MGR::GFPDB_SDMMC_MGR() {
 }
 
 GFPDB_SDMMC_MGR::~GFPDB_SDMMC_MGR() {
-    // A record that the map does not hold is one made by create_flash and never saved; the
-    // manager owns what it handed out, and nobody can save it once the manager is gone.
-    if (m_flash && !holds(m_flash_map, m_flash))
-        delete m_flash;
-    m_flash = nullptr;
+    release_unsaved_flash();
     clear_flash_mapping_info();
 }
 
