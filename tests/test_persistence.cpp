@@ -1,0 +1,519 @@
+// Saving and deleting user devices and templates: round trips through a fresh manager, files
+// shared by several records, the two folders' precedence, refusals of the file system and of
+// values the file cannot hold, and the debug trail of a save.
+#include <unistd.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "pgm/gfpdb/gfpdb_qspi_flash.h"
+#include "support/qspi_fixture.h"
+
+namespace {
+
+using namespace gfpdb_test;
+
+class QspiPersistence : public QSPI_DB_TEST {
+protected:
+    // A record that update_db refused stays the caller's; it stops being current first, so
+    // that the manager never looks at it again.
+    static void discard(GFPDB_MGR& mgr, GFPDB_FLASH* flash) {
+        mgr.get_flash("", true);
+        delete flash;
+    }
+
+    // The maps that a refused or empty operation must leave alone.
+    struct MAPS {
+        std::map<std::string, GFPDB_FLASH*> flash;
+        std::map<std::string, std::string> zorvane, custom, active, templates;
+        bool operator==(const MAPS& o) const {
+            return flash == o.flash && zorvane == o.zorvane && custom == o.custom &&
+                   active == o.active && templates == o.templates;
+        }
+    };
+    static MAPS maps_of(QSPI_MGR_PROBE& mgr) {
+        return {mgr.m_flash_map, mgr.m_flash_db_zorvane_dir_map, mgr.m_flash_db_custom_dir_map,
+                mgr.m_flash_db_active_dir_map, mgr.m_template_db_dir_map};
+    }
+
+    static std::string device_file(const std::string& dir, const std::string& name) {
+        return dir + "pgm_flash_" + name + ".xml";
+    }
+};
+
+bool has_line(const MESSAGE_RECORDER& recorder, const std::string& line) {
+    return std::find(recorder.debug.begin(), recorder.debug.end(), line) != recorder.debug.end();
+}
+
+size_t line_index(const MESSAGE_RECORDER& recorder, const std::string& line) {
+    return std::find(recorder.debug.begin(), recorder.debug.end(), line) - recorder.debug.begin();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Round trips
+
+TEST_F(QspiPersistence, DeviceRoundTripsThroughEitherFolder) {
+    for (bool into_custom : {true, false}) {
+        const std::string dir = into_custom ? custom_dir() : host_dir();
+        const std::string name = into_custom ? "RT_CUSTOM" : "RT_HOST";
+        SCOPED_TRACE(dir);
+        auto mgr = load();
+        GFPDB_FLASH* flash = new_device(*mgr, name);
+        GFPDB_QSPI_FLASH expected(*static_cast<GFPDB_QSPI_FLASH*>(flash));
+        MESSAGE_RECORDER recorder;
+        ASSERT_TRUE(mgr->update_db(flash, dir));
+        EXPECT_TRUE(recorder.posted.empty());
+        EXPECT_EQ(mgr->get_flash(name, true), flash);
+        EXPECT_EQ(mgr->m_flash_db_active_dir_map.at(name), device_file(dir, name));
+        EXPECT_EQ((into_custom ? mgr->m_flash_db_custom_dir_map : mgr->m_flash_db_zorvane_dir_map)
+                      .at(name),
+                  device_file(dir, name));
+
+        // An inner line break is escaped in the file, the last one is kept as it is.
+        EXPECT_NE(read_file(device_file(dir, name))
+                      .find("<DESCRIPTION>Erase data\\nuse 4KB sectors\n</DESCRIPTION>"),
+                  std::string::npos);
+
+        auto reloaded = load();
+        GFPDB_FLASH* loaded = reloaded->get_flash(name, true);
+        expect_same_device(&expected, loaded);
+        ASSERT_NE(loaded, nullptr);
+        EXPECT_EQ(loaded->get_db_dir(), dir);
+        EXPECT_TRUE(loaded->get_flash_removable_permission());
+    }
+}
+
+TEST_F(QspiPersistence, NumberTextsAreWrittenAsTheNumberRuleReadsThem) {
+    struct CASE {
+        GFPDB_ACT_TYPE type;
+        GFPDB_ACT_PROPERTY property;
+        const char* text;
+        const char* in_file;
+        const char* loaded;
+    };
+    const CASE cases[] = {
+        {GFPDB_ACT_TYPE_WRITE_REGISTER, GFPDB_ACT_PROPERTY_WRITE_REG_DELAY, "0x10",
+         "<DELAY unit=\"us\">16</DELAY>", "16"},
+        {GFPDB_ACT_TYPE_ERASE, GFPDB_ACT_PROPERTY_ERASE_ADDRESSING_MODE, "010",
+         "<ADDRESSING_MODE>10</ADDRESSING_MODE>", "10"},  // a leading zero is not octal
+        {GFPDB_ACT_TYPE_READ_REGISTER, GFPDB_ACT_PROPERTY_READ_REG_DELAY, "0x",
+         "<DELAY unit=\"us\">0</DELAY>", "0"},
+        {GFPDB_ACT_TYPE_READ_REGISTER, GFPDB_ACT_PROPERTY_READ_REG_ATTEMPT_COUNT, "4294967295",
+         "<ATTEMPT_COUNT>4294967295</ATTEMPT_COUNT>", "4294967295"},
+    };
+    auto mgr = load();
+    GFPDB_FLASH* flash = new_device(*mgr, "NUMBERS");
+    for (const CASE& c : cases)
+        first_action(flash, GFPDB_PROG_FLOW_TYPE_SFL, c.type)
+            ->set_property_value(c.property, c.text);
+    ASSERT_TRUE(mgr->update_db(flash, custom_dir()));
+    const std::string file = read_file(device_file(custom_dir(), "NUMBERS"));
+    auto reloaded = load();
+    GFPDB_FLASH* loaded = reloaded->get_flash("NUMBERS", true);
+    ASSERT_NE(loaded, nullptr);
+    for (const CASE& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_NE(file.find(c.in_file), std::string::npos);
+        EXPECT_EQ(
+            first_action(loaded, GFPDB_PROG_FLOW_TYPE_SFL, c.type)->get_property_value(c.property),
+            c.loaded);
+    }
+}
+
+TEST_F(QspiPersistence, RecordWithATemplateNameAlsoSavesTheTemplate) {
+    auto mgr = load();
+    GFPDB_FLASH* flash = new_device(*mgr, "DEV1");
+    flash->set_parameter_value(GFPDB_FLASH_PARAM_TEMPLATE_NAME, std::string("My_flow"));
+    GFPDB_QSPI_FLASH expected(*static_cast<GFPDB_QSPI_FLASH*>(flash));
+    ASSERT_TRUE(mgr->update_db(flash, custom_dir()));
+    const std::string template_file = custom_dir() + "pgm_flash_template_My_flow.xml";
+    EXPECT_EQ(listing(custom_dir()),
+              (std::vector<std::string>{"pgm_flash_DEV1.xml", "pgm_flash_template_My_flow.xml"}));
+    EXPECT_EQ(mgr->m_template_db_dir_map.at("My_flow"), template_file);
+    EXPECT_EQ(mgr->get_user_template_list(), std::vector<std::string>{"My_flow"});
+    EXPECT_TRUE(mgr->is_parameter_valid(GFPDB_FLASH_PARAM_PROG_FLOW_TEMPLATE, "My_flow", nullptr));
+    // The template holds copies: the device keeps its own operations.
+    std::string name = "My_flow";
+    for (GFPDB_PROG_FLOW_TYPE flow : {GFPDB_PROG_FLOW_TYPE_SFL, GFPDB_PROG_FLOW_TYPE_SDM}) {
+        const auto* list = mgr->get_user_template_operation_list(name, flow);
+        expect_same_operations(*flash->get_operation_list(flow), *list);
+        EXPECT_NE((*list)[0], (*flash->get_operation_list(flow))[0]);
+    }
+
+    auto reloaded = load();
+    ASSERT_EQ(reloaded->get_user_template_list(), std::vector<std::string>{"My_flow"});
+    for (GFPDB_PROG_FLOW_TYPE flow : {GFPDB_PROG_FLOW_TYPE_SFL, GFPDB_PROG_FLOW_TYPE_SDM}) {
+        expect_same_operations(*expected.get_operation_list(flow),
+                               *reloaded->get_user_template_operation_list(name, flow));
+    }
+    // A device file does not hold the template name.
+    EXPECT_EQ(
+        reloaded->get_flash("DEV1", true)->get_parameter_value(GFPDB_FLASH_PARAM_TEMPLATE_NAME),
+        "");
+
+    EXPECT_TRUE(reloaded->delete_template("My_flow"));
+    EXPECT_EQ(listing(custom_dir()), std::vector<std::string>{"pgm_flash_DEV1.xml"});
+    EXPECT_TRUE(reloaded->get_user_template_list().empty());
+    EXPECT_EQ(reloaded->m_template_db_dir_map.count("My_flow"), 0u);
+    EXPECT_FALSE(reloaded->delete_template("My_flow"));
+    EXPECT_TRUE(load()->get_user_template_list().empty());
+}
+
+// The children an action of each type is written with, in order.
+TEST_F(QspiPersistence, ActionsAreWrittenWithTheirTypesChildrenInOrder) {
+    struct CASE {
+        const char* type;
+        std::vector<std::string> children;
+    };
+    const CASE cases[] = {
+        {"WRITE_REG", {"NAME", "COMMAND", "DATA", "DELAY", "BUS_WIDTH"}},
+        {"READ_REG",
+         {"NAME", "COMMAND", "DATA_LENGTH", "EXPECTED_DATA", "EXPECTED_DATA_MASK", "ATTEMPT_COUNT",
+          "DELAY", "BUS_WIDTH"}},
+        {"WRITE_DATA",
+         {"NAME", "COMMAND", "ADDRESS", "DATA", "PAGE_SIZE", "ADDRESSING_MODE", "DELAY",
+          "BUS_WIDTH"}},
+        {"READ_DATA",
+         {"NAME", "COMMAND", "ADDRESS", "DATA_LENGTH", "EXPECTED_DATA", "EXPECTED_DATA_MASK",
+          "ADDRESSING_MODE", "ACT_DUMMY_CLOCK_CYCLE", "DELAY", "BUS_WIDTH"}},
+        {"ERASE",
+         {"NAME", "COMMAND", "ADDRESS", "ERASE_SIZE", "ADDRESSING_MODE", "DELAY", "BUS_WIDTH"}},
+        {"CUSTOM", {"DESCRIPTION", "DIRECTION"}},
+    };
+    auto mgr = load();
+    ASSERT_TRUE(mgr->update_db(new_device(*mgr, "DEV1"), custom_dir()));
+    const std::string text = read_file(device_file(custom_dir(), "DEV1"));
+    EXPECT_NE(text.find("<QSPI_FLASH version=\"1\">"), std::string::npos);
+    for (const CASE& c : cases) {
+        SCOPED_TRACE(c.type);
+        const size_t from = text.find("<ACTION type=\"" + std::string(c.type) + "\">");
+        ASSERT_NE(from, std::string::npos);
+        const std::string action = text.substr(from, text.find("</ACTION>", from) - from);
+        std::vector<std::string> children;
+        for (size_t at = action.find('<', 1); at != std::string::npos;
+             at = action.find('<', at + 1)) {
+            if (action[at + 1] == '/')
+                continue;
+            children.push_back(action.substr(at + 1, action.find_first_of(" />", at) - at - 1));
+        }
+        EXPECT_EQ(children, c.children);
+    }
+    EXPECT_NE(text.find("<DELAY unit=\"us\">400</DELAY>"), std::string::npos);
+}
+
+TEST_F(QspiPersistence, OperationsAreWrittenInTheListsOrder) {
+    auto mgr = load();
+    GFPDB_FLASH* flash = new_device(*mgr, "DEV1");
+    std::vector<GFPDB_OPERATION*> reversed(
+        flash->get_operation_list(GFPDB_PROG_FLOW_TYPE_SFL)->rbegin(),
+        flash->get_operation_list(GFPDB_PROG_FLOW_TYPE_SFL)->rend());
+    std::vector<GFPDB_OPERATION*> copies;
+    for (GFPDB_OPERATION* op : reversed)
+        copies.push_back(new GFPDB_QSPI_OPERATION(*static_cast<GFPDB_QSPI_OPERATION*>(op)));
+    flash->set_operation_list(copies, GFPDB_PROG_FLOW_TYPE_SFL);
+    ASSERT_TRUE(mgr->update_db(flash, custom_dir()));
+    const std::string text = read_file(device_file(custom_dir(), "DEV1"));
+    const size_t sfl = text.find("<SFL>");
+    EXPECT_LT(text.find("<TERMINATION>", sfl), text.find("<INITIALIZATION>", sfl));
+    // The loader finds operations by kind, so they come back in type order.
+    expect_five_operations_in_order(
+        load()->get_flash("DEV1", true)->get_operation_list(GFPDB_PROG_FLOW_TYPE_SFL));
+}
+
+TEST_F(QspiPersistence, FolderThatIsBothFoldersUsesTheHostMap) {
+    GFPDB_MGR::set_db_custom_dir(m_host.xml_dir());
+    auto mgr = load();
+    ASSERT_TRUE(mgr->update_db(new_device(*mgr, "BOTH"), host_dir()));
+    EXPECT_EQ(mgr->m_flash_db_zorvane_dir_map.count("BOTH"), 1u);
+    EXPECT_TRUE(mgr->m_flash_db_custom_dir_map.empty());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Replacing and deleting
+
+TEST_F(QspiPersistence, SavingOverADeviceOfTheSameFolderReplacesIt) {
+    auto mgr = load();
+    ASSERT_TRUE(mgr->update_db(new_device(*mgr, "DEV1"), custom_dir()));
+    const size_t devices = mgr->m_flash_map.size();
+    GFPDB_FLASH* second = new_device(*mgr, "DEV1");
+    second->set_parameter_value(GFPDB_FLASH_PARAM_TOTAL_DIE, 4u);
+    MESSAGE_RECORDER recorder;
+    ASSERT_TRUE(mgr->update_db(second, custom_dir()));
+    EXPECT_LT(line_index(recorder, "Entering GFPDB_MGR::delete_db with device_name = DEV1"),
+              line_index(recorder, "Writing new XML file, " + device_file(custom_dir(), "DEV1")));
+    EXPECT_EQ(mgr->get_flash("DEV1", true), second);
+    EXPECT_EQ(mgr->m_flash_map.size(), devices);
+    EXPECT_EQ(listing(custom_dir()), std::vector<std::string>{"pgm_flash_DEV1.xml"});
+    EXPECT_EQ(
+        load()->get_flash("DEV1", true)->get_parameter_value_in_dword(GFPDB_FLASH_PARAM_TOTAL_DIE),
+        4u);
+}
+
+TEST_F(QspiPersistence, SavingIntoTheCustomFolderLeavesTheHostCopy) {
+    write_host_file("pgm_flash_DEV1.xml", device_xml("DEV1"));
+    const std::string host_file = device_file(host_dir(), "DEV1");
+    const std::string host_text = read_file(host_file);
+    auto mgr = load();
+    GFPDB_FLASH* flash = new_device(*mgr, "DEV1");
+    MESSAGE_RECORDER recorder;
+    // The host record that the new one displaces is freed (the leak checker watches).
+    ASSERT_TRUE(mgr->update_db(flash, custom_dir()));
+    EXPECT_FALSE(has_line(recorder, "Entering GFPDB_MGR::delete_db with device_name = DEV1"));
+    EXPECT_EQ(read_file(host_file), host_text);
+    EXPECT_EQ(mgr->m_flash_db_zorvane_dir_map.at("DEV1"), host_file);
+    EXPECT_EQ(mgr->m_flash_db_custom_dir_map.at("DEV1"), device_file(custom_dir(), "DEV1"));
+    EXPECT_EQ(mgr->m_flash_db_active_dir_map.at("DEV1"), device_file(custom_dir(), "DEV1"));
+    EXPECT_EQ(mgr->m_flash_map.at("DEV1"), flash);
+    EXPECT_EQ(load()->get_flash("DEV1", true)->get_db_dir(), custom_dir());
+}
+
+TEST_F(QspiPersistence, DeletingOneRecordOfASharedFileRewritesItWithTheOthers) {
+    const std::string file = custom_dir() + "pgm_flash_pair.xml";
+    write_custom_file("pgm_flash_pair.xml",
+                      device_xml("P1") + device_xml("P2") + template_xml("T1"));
+    auto mgr = load();
+    MESSAGE_RECORDER recorder;
+    EXPECT_TRUE(mgr->delete_db("P1", custom_dir()));
+    EXPECT_TRUE(has_line(recorder, "Found flash name = P2"));
+    EXPECT_TRUE(has_line(recorder, "Found template name = T1"));
+    EXPECT_TRUE(has_line(recorder, "Deleting XML file " + file));
+    EXPECT_TRUE(has_line(recorder, "Writing XML file, " + file));
+    for (auto* map : {&mgr->m_flash_db_custom_dir_map, &mgr->m_flash_db_active_dir_map})
+        EXPECT_EQ(map->count("P1"), 0u);
+    EXPECT_EQ(mgr->m_flash_map.count("P1"), 0u);
+    EXPECT_EQ(mgr->m_flash_db_custom_dir_map.at("P2"), file);
+    const std::string text = read_file(file);
+    EXPECT_EQ(text.find("P1"), std::string::npos);
+    // Devices first, then the templates.
+    EXPECT_LT(text.find("<FLASH>"), text.find("<USER_TEMPLATE>"));
+    {
+        auto reloaded = load();
+        EXPECT_FALSE(reloaded->device_exist_in_db("P1", true));
+        EXPECT_TRUE(reloaded->device_exist_in_db("P2", true));
+        EXPECT_EQ(reloaded->get_user_template_list(), std::vector<std::string>{"T1"});
+    }
+
+    // A template that shares its file with a device leaves the device behind.
+    EXPECT_TRUE(mgr->delete_template("T1"));
+    EXPECT_TRUE(mgr->get_user_template_list().empty());
+    {
+        auto reloaded = load();
+        EXPECT_TRUE(reloaded->device_exist_in_db("P2", true));
+        EXPECT_TRUE(reloaded->get_user_template_list().empty());
+    }
+
+    // The last record takes the file with it.
+    EXPECT_TRUE(mgr->delete_db("P2", custom_dir()));
+    EXPECT_TRUE(listing(custom_dir()).empty());
+}
+
+TEST_F(QspiPersistence, DeletingTheOnlyDeviceOfAFileKeepsItsTemplates) {
+    const std::string file = custom_dir() + "pgm_flash_mixed.xml";
+    write_custom_file("pgm_flash_mixed.xml",
+                      template_xml("T1") + device_xml("D1") + template_xml("T2"));
+    auto mgr = load();
+    EXPECT_TRUE(mgr->delete_db("D1", custom_dir()));
+    const std::string text = read_file(file);
+    EXPECT_NE(text.find("<QSPI_FLASH version=\"1\">"), std::string::npos);
+    EXPECT_EQ(text.find("<FLASH>"), std::string::npos);
+    auto reloaded = load();
+    EXPECT_FALSE(reloaded->device_exist_in_db("D1", true));
+    EXPECT_EQ(reloaded->get_user_template_list(), (std::vector<std::string>{"T1", "T2"}));
+    EXPECT_EQ(reloaded->m_template_db_dir_map.at("T2"), file);
+}
+
+TEST_F(QspiPersistence, DeletingWhatTheFolderDoesNotDefineChangesNothing) {
+    write_host_file("pgm_flash_DEV1.xml", device_xml("DEV1"));
+    auto mgr = load();
+    const MAPS before = maps_of(*mgr);
+    for (const char* name : {"DEV1", "NOSUCH", "Micron"}) {
+        SCOPED_TRACE(name);
+        MESSAGE_RECORDER recorder;
+        EXPECT_TRUE(mgr->delete_db(name, custom_dir()));
+        EXPECT_TRUE(recorder.posted.empty());
+        EXPECT_TRUE(maps_of(*mgr) == before);
+    }
+    EXPECT_TRUE(fs::exists(device_file(host_dir(), "DEV1")));
+    EXPECT_TRUE(mgr->delete_db("NOSUCH", host_dir()));
+    EXPECT_TRUE(maps_of(*mgr) == before);
+}
+
+TEST_F(QspiPersistence, DeletingInTheHostFolderWhatTheCustomFolderDefinesStopsTheProgram) {
+    write_host_file("pgm_flash_DEV1.xml", device_xml("DEV1"));
+    write_custom_file("pgm_flash_DEV1.xml", device_xml("DEV1"));
+    auto mgr = load();
+    EXPECT_DEATH(mgr->delete_db("DEV1", host_dir()),
+                 literal("Found same flash exist in the current directory but attempting to delete "
+                         "the flash in zorvane directory."));
+    // Saving into the host folder deletes there first, so it stops the same way.
+    EXPECT_DEATH(mgr->update_db(new_device(*mgr, "DEV1"), host_dir()),
+                 literal("attempting to delete the flash in zorvane directory."));
+}
+
+TEST_F(QspiPersistence, AddSaveReloadDeleteLeavesTheFoldersAsTheyWere) {
+    const std::vector<std::string> host_before = listing(host_dir());
+    const std::string golden = read_file(host_dir() + "pgm_flash_db_qspi.xml");
+    for (const std::string& dir : {custom_dir(), host_dir()}) {
+        SCOPED_TRACE(dir);
+        const std::vector<std::string> before = listing(dir);
+        {
+            auto mgr = load();
+            ASSERT_TRUE(mgr->update_db(new_device(*mgr, "TEMP1"), dir));
+        }
+        auto mgr = load();
+        ASSERT_TRUE(mgr->device_exist_in_db("TEMP1", true));
+        EXPECT_TRUE(mgr->delete_db("TEMP1", dir));
+        EXPECT_FALSE(mgr->device_exist_in_db("TEMP1", true));
+        EXPECT_EQ(listing(dir), before);
+    }
+    EXPECT_EQ(listing(host_dir()), host_before);
+    EXPECT_EQ(read_file(host_dir() + "pgm_flash_db_qspi.xml"), golden);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Refusals
+
+TEST_F(QspiPersistence, FirstSaveLeavesItsTrailInTheDebugLog) {
+    auto mgr = load();
+    GFPDB_FLASH* flash = new_device(*mgr, "NEW1");
+    const std::string file = device_file(custom_dir(), "NEW1");
+    MESSAGE_RECORDER recorder;
+    ASSERT_TRUE(mgr->update_db(flash, custom_dir()));
+    const std::vector<std::string> expected = {
+        "Entering GFPDB_MGR::update_db with flash device_name = NEW1",
+        "db_dir.c_str() = " + custom_dir(),
+        "zorvane_dir.full_directory().c_str() = " + host_dir(),
+        "custom_dir.full_directory().c_str() = " + custom_dir(),
+        "Touch new XML file, " + file,
+        "Deleting old XML file " + file,
+        "Writing new XML file, " + file,
+        "Before: db_dir_map->size() = 0",
+        "Before: m_flash_db_active_dir_map.size() = 14",
+        "Before: m_flash_map.size() = 14",
+        "After: db_dir_map->size() = 1",
+        "After: m_flash_db_active_dir_map.size() = 15",
+        "After: m_flash_map.size() = 15",
+    };
+    EXPECT_EQ(recorder.debug, expected);
+}
+
+TEST_F(QspiPersistence, ValueTheFileCannotHoldIsRefusedBeforeAnythingIsDeleted) {
+    struct CASE {
+        GFPDB_ACT_TYPE type;
+        GFPDB_ACT_PROPERTY property;
+        const char* value;
+        unsigned warning;
+    };
+    const CASE cases[] = {
+        {GFPDB_ACT_TYPE_WRITE_REGISTER, GFPDB_ACT_PROPERTY_WRITE_REG_DELAY, "4294967296", 20500},
+        {GFPDB_ACT_TYPE_ERASE, GFPDB_ACT_PROPERTY_ERASE_DELAY, "0x100000000", 20500},
+        {GFPDB_ACT_TYPE_CUSTOM, GFPDB_ACT_PROPERTY_CUSTOM_DESCRIPTION, "x", 20509},
+    };
+    auto mgr = load();
+    ASSERT_TRUE(mgr->update_db(new_device(*mgr, "DEV1"), custom_dir()));
+    const std::string file = device_file(custom_dir(), "DEV1");
+    const std::string text = read_file(file);
+    for (const CASE& c : cases) {
+        SCOPED_TRACE(c.value);
+        GFPDB_FLASH* flash = new_device(*mgr, "DEV1");
+        flash->set_parameter_value(GFPDB_FLASH_PARAM_TEMPLATE_NAME, std::string("Flow_x"));
+        GFPDB_ACTION* action = first_action(flash, GFPDB_PROG_FLOW_TYPE_SFL, c.type);
+        ASSERT_TRUE(action->property_value_is_valid(c.property, c.value));
+        action->set_property_value(c.property, c.value);
+        const MAPS before = maps_of(*mgr);
+        MESSAGE_RECORDER recorder;
+        EXPECT_FALSE(mgr->update_db(flash, custom_dir()));
+        ASSERT_EQ(recorder.ids(), std::vector<unsigned>{c.warning});
+        EXPECT_NE(recorder.posted[0].text.find(c.value), std::string::npos);
+        EXPECT_FALSE(has_line(recorder, "Entering GFPDB_MGR::delete_db with device_name = DEV1"));
+        EXPECT_EQ(read_file(file), text);
+        EXPECT_TRUE(maps_of(*mgr) == before);
+
+        // The template is refused the same way.
+        recorder.clear();
+        EXPECT_FALSE(mgr->update_template_db(flash, custom_dir()));
+        EXPECT_EQ(recorder.ids(), std::vector<unsigned>{c.warning});
+        EXPECT_TRUE(mgr->get_user_template_list().empty());
+        discard(*mgr, flash);
+    }
+    EXPECT_EQ(listing(custom_dir()), std::vector<std::string>{"pgm_flash_DEV1.xml"});
+}
+
+TEST_F(QspiPersistence, FileTheFileSystemWillNotRemoveRefusesTheSave) {
+    // A folder in a file's place cannot be removed, not even by the superuser.
+    write_file(device_file(custom_dir(), "NEW1") + "/keep", "");
+    write_file(custom_dir() + "pgm_flash_template_Flow_x.xml/keep", "");
+    auto mgr = load();
+    const MAPS before = maps_of(*mgr);
+    const std::string warning =
+        "Failed to update the device database in the " + custom_dir() + " directory.";
+    GFPDB_FLASH* flash = new_device(*mgr, "NEW1");
+    MESSAGE_RECORDER recorder;
+    EXPECT_FALSE(mgr->update_db(flash, custom_dir()));
+    ASSERT_EQ(recorder.ids(), std::vector<unsigned>{20560});
+    EXPECT_EQ(recorder.posted[0].text, warning);
+    EXPECT_TRUE(maps_of(*mgr) == before);
+    discard(*mgr, flash);
+
+    // The device is written, but the answer is the template's.
+    flash = new_device(*mgr, "DEV1");
+    flash->set_parameter_value(GFPDB_FLASH_PARAM_TEMPLATE_NAME, std::string("Flow_x"));
+    recorder.clear();
+    EXPECT_FALSE(mgr->update_db(flash, custom_dir()));
+    EXPECT_EQ(recorder.ids(), std::vector<unsigned>{20560});
+    EXPECT_EQ(mgr->m_flash_map.at("DEV1"), flash);
+    EXPECT_TRUE(fs::is_regular_file(device_file(custom_dir(), "DEV1")));
+    EXPECT_TRUE(mgr->get_user_template_list().empty());
+    EXPECT_EQ(mgr->m_template_db_dir_map.count("Flow_x"), 0u);
+}
+
+TEST_F(QspiPersistence, ReadOnlyFolderRefusesTheSaveAndKeepsTheOldFile) {
+    auto mgr = load();
+    ASSERT_TRUE(mgr->update_db(new_device(*mgr, "DEV1"), custom_dir()));
+    const std::string file = device_file(custom_dir(), "DEV1");
+    const std::string text = read_file(file);
+    fs::permissions(m_custom.path(), fs::perms::owner_read | fs::perms::owner_exec);
+    if (access(m_custom.path().c_str(), W_OK) == 0)
+        GTEST_SKIP() << "the folder stays writable for this user";
+    const MAPS before = maps_of(*mgr);
+    for (const char* name : {"DEV1", "NEW1"}) {
+        SCOPED_TRACE(name);
+        GFPDB_FLASH* flash = new_device(*mgr, name);
+        MESSAGE_RECORDER recorder;
+        EXPECT_FALSE(mgr->update_db(flash, custom_dir()));
+        ASSERT_EQ(recorder.ids(), std::vector<unsigned>{20560});
+        EXPECT_EQ(recorder.posted[0].text,
+                  "Failed to update the device database in the " + custom_dir() + " directory.");
+        EXPECT_TRUE(maps_of(*mgr) == before);
+        discard(*mgr, flash);
+    }
+    MESSAGE_RECORDER recorder;
+    EXPECT_FALSE(mgr->delete_db("DEV1", custom_dir()));
+    EXPECT_EQ(recorder.ids(), std::vector<unsigned>{20560});
+    EXPECT_TRUE(maps_of(*mgr) == before);
+    EXPECT_EQ(read_file(file), text);
+    EXPECT_EQ(listing(custom_dir()), std::vector<std::string>{"pgm_flash_DEV1.xml"});
+}
+
+TEST_F(QspiPersistence, MisusesStopTheProgram) {
+    write_custom_file("pgm_flash_t.xml", template_xml("Alpha"));
+    auto mgr = load();
+    TEMP_DIR elsewhere;
+    EXPECT_DEATH(mgr->update_db(new_device(*mgr, "DEV1"), elsewhere.path()),
+                 literal("db_is_zorvane_dir || db_is_custom_dir"));
+    // A template is written only under a name that no template, vendor or device has.
+    for (const char* name : {"Alpha", "Micron", "GF25M064L"}) {
+        SCOPED_TRACE(name);
+        EXPECT_DEATH(
+            {
+                GFPDB_FLASH* flash = new_device(*mgr, "DEV1");
+                flash->set_parameter_value(GFPDB_FLASH_PARAM_TEMPLATE_NAME, std::string(name));
+                mgr->update_template_db(flash, custom_dir());
+            },
+            literal("template_name_is_valid(flash->get_parameter_value(GFPDB_FLASH_PARAM_"
+                    "TEMPLATE_NAME))"));
+    }
+}
+
+}  // namespace
