@@ -1,0 +1,643 @@
+// Benchmarks of the QSPI database over folders of 1,000 and 10,000 user device files: loading
+// (against the floor that libxml2 alone sets for the same files), saving and deleting one
+// device, the two queries that walk every device, and the memory a loaded database keeps.
+//
+// The headline figures are ratios measured in one run, so that a busy machine slows both
+// sides alike; the summary after the benchmarks prints them from the medians.
+#include <benchmark/benchmark.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+#include <libxml/xmlschemas.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "bench/bench_files.h"
+#include "host/host.h"
+#include "pgm/gfpdb/gfpdb_qspi_flash.h"
+#include "pgm/gfpdb/gfpdb_qspi_mgr.h"
+
+namespace {
+namespace fs = std::filesystem;
+
+constexpr uint64_t bench_seed = 20240611;
+constexpr int64_t small_folder = 1000;
+constexpr int64_t large_folder = 10000;
+constexpr DEV_FAMILY_ENUM qspi_family = DEV_FAMILY_QSPI_DEFAULT;
+constexpr PGMIO_CONFIG_SCHEME qspi_scheme = PGMIO_CONFIG_SCHEME_ACTIVE_SERIAL_X4;
+
+// ---- Folders ------------------------------------------------------------------------------
+
+// Every folder lives under one temporary root, removed when the program ends.
+const std::string& work_root() {
+    static const std::string root = [] {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/gfpdb_bench.XXXXXX";
+        if (!::mkdtemp(&pattern[0])) {
+            std::perror("mkdtemp");
+            std::exit(1);
+        }
+        return pattern + "/";
+    }();
+    return root;
+}
+
+void remove_work_root() {
+    std::error_code ec;
+    fs::remove_all(work_root(), ec);
+}
+
+// A private copy of the bundled host folder, so that nothing another developer changes in
+// data/ while the benchmark runs can move the figures.
+const std::string& host_dir() {
+    static const std::string dir = [] {
+        const std::string copy = work_root() + "host/";
+        fs::copy(GFPDB_SOURCE_DIR "/data", copy, fs::copy_options::recursive);
+        return copy;
+    }();
+    return dir;
+}
+
+struct FILE_TO_LOAD {
+    std::string path;
+    bool golden;  // read without the schema, as the loader reads it
+};
+
+// The pgm_flash_*.xml files of a folder in byte order, as the loader walks them.
+std::vector<std::string> database_files(const std::string& dir) {
+    std::vector<std::string> names;
+    if (DIR* d = ::opendir(dir.c_str())) {
+        while (dirent* entry = ::readdir(d)) {
+            if (::fnmatch("pgm_flash_*.xml", entry->d_name, 0) == 0)
+                names.push_back(entry->d_name);
+        }
+        ::closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+struct FOLDER {
+    int64_t devices = 0;
+    std::string custom_dir;  // as FIO_PATH spells a folder, ending in "/"
+    BENCH_FILES files;
+    std::unique_ptr<GFPDB_QSPI_MGR> loaded;  // for the query and persistence benchmarks
+};
+
+FOLDER& folder(int64_t devices) {
+    static std::map<int64_t, FOLDER> folders;
+    FOLDER& f = folders[devices];
+    if (f.devices == devices)
+        return f;
+    f.devices = devices;
+    f.custom_dir = work_root() + "custom_" + std::to_string(devices) + "/";
+    fs::create_directories(f.custom_dir);
+    std::string error;
+    if (!bench_write_user_files(f.custom_dir, static_cast<size_t>(devices), bench_seed, &f.files,
+                                &error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        std::exit(1);
+    }
+    return f;
+}
+
+// Everything one construction reads, in its order: the host folder's files (the golden file
+// without the schema), then the custom folder's.
+std::vector<FILE_TO_LOAD> files_to_load(const FOLDER& f) {
+    std::vector<FILE_TO_LOAD> files;
+    const std::string xml_dir = host_dir() + "xml/";
+    for (const std::string& name : database_files(xml_dir))
+        files.push_back({xml_dir + name, name == "pgm_flash_db_qspi.xml"});
+    for (const std::string& name : database_files(f.custom_dir))
+        files.push_back({f.custom_dir + name, false});
+    return files;
+}
+
+uint64_t bytes_of(const std::vector<FILE_TO_LOAD>& files) {
+    uint64_t bytes = 0;
+    for (const FILE_TO_LOAD& file : files) {
+        struct stat info {};
+        if (::stat(file.path.c_str(), &info) == 0)
+            bytes += static_cast<uint64_t>(info.st_size);
+    }
+    return bytes;
+}
+
+// Posted messages are counted, not shown: a clean folder loads without any.
+size_t& posted_messages() {
+    static size_t count = 0;
+    return count;
+}
+
+void point_library_at(const FOLDER& f) {
+    PGM_COMMON::set_common_programmer(host_dir());
+    GFPDB_MGR::set_db_custom_dir(f.custom_dir);
+    msg_set_post_listener([](unsigned, MSG_POST_TYPE, const std::string&) { ++posted_messages(); });
+    msg_set_debug_listener([](const std::string&, int, const std::string&) {});
+}
+
+// The folder string that update_db and delete_db accept for the custom folder.
+std::string custom_db_dir() {
+    return FIO_PATH(GFPDB_MGR::get_db_custom_dir()).full_directory();
+}
+
+// Empty when every generated device and template was loaded.
+std::string check_loaded(GFPDB_QSPI_MGR& mgr, const FOLDER& f) {
+    for (const std::string& name : f.files.device_names) {
+        if (!mgr.device_exist_in_db(name, true))
+            return "device " + name + " was not loaded";
+    }
+    const std::vector<std::string> templates = mgr.get_user_template_list();
+    if (templates.size() != f.files.template_names.size())
+        return "not every user template was loaded";
+    return std::string();
+}
+
+GFPDB_QSPI_MGR& loaded_manager(FOLDER& f) {
+    point_library_at(f);
+    if (!f.loaded)
+        f.loaded = std::make_unique<GFPDB_QSPI_MGR>();
+    return *f.loaded;
+}
+
+void set_per_file_counter(benchmark::State& state, size_t files) {
+    state.counters["per_file"] = benchmark::Counter(
+        static_cast<double>(files),
+        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+// ---- Loading --------------------------------------------------------------------------------
+
+void BM_construct(benchmark::State& state) {
+    FOLDER& f = folder(state.range(0));
+    point_library_at(f);
+    bool checked = false;
+    for (auto _ : state) {
+        posted_messages() = 0;
+        auto mgr = std::make_unique<GFPDB_QSPI_MGR>();
+        state.PauseTiming();
+        const size_t posted = posted_messages();
+        const std::string problem = checked ? std::string() : check_loaded(*mgr, f);
+        checked = true;
+        mgr.reset();
+        state.ResumeTiming();
+        if (posted || !problem.empty()) {
+            state.SkipWithError((problem.empty() ? "the loader posted messages" : problem).c_str());
+            break;
+        }
+    }
+    set_per_file_counter(state, f.files.files);
+}
+
+// The libxml2 floor: what any loader of these files must spend in the XML library. One
+// schema compiled once, one parser and one validation context reused, each file parsed,
+// checked against the schema (all but the golden file) and every element visited once.
+struct FLOOR {
+    xmlSchemaPtr schema = nullptr;
+    xmlSchemaValidCtxtPtr validator = nullptr;
+    xmlParserCtxtPtr parser = nullptr;
+};
+
+void ignore_structured_error(void*, xmlErrorPtr) {}
+
+// The whole file in one read, into a buffer that keeps its capacity from file to file.
+bool read_whole_file(const std::string& path, std::string* text) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat info {};
+    bool ok = ::fstat(fd, &info) == 0 && info.st_size < INT32_MAX;
+    if (ok) {
+        text->resize(static_cast<size_t>(info.st_size));
+        ok = ::read(fd, &(*text)[0], text->size()) == static_cast<ssize_t>(text->size());
+    }
+    ::close(fd);
+    return ok;
+}
+
+FLOOR& floor_tools() {
+    static FLOOR tools = [] {
+        FLOOR t;
+        xmlInitParser();
+        xmlSetStructuredErrorFunc(nullptr, ignore_structured_error);
+        const std::string xsd = host_dir() + "xsd/gfpdb_qspi.xsd";
+        t.parser = xmlNewParserCtxt();
+        // Read from memory: the library turns libxml2's own file loading off for the process.
+        std::string text;
+        xmlDocPtr schema_doc =
+            t.parser && read_whole_file(xsd, &text)
+                ? xmlCtxtReadMemory(t.parser, text.data(), static_cast<int>(text.size()),
+                                    xsd.c_str(), nullptr, XML_PARSE_NONET)
+                : nullptr;
+        xmlSchemaParserCtxtPtr schema_parser =
+            schema_doc ? xmlSchemaNewDocParserCtxt(schema_doc) : nullptr;
+        t.schema = schema_parser ? xmlSchemaParse(schema_parser) : nullptr;
+        xmlSchemaFreeParserCtxt(schema_parser);
+        t.validator = t.schema ? xmlSchemaNewValidCtxt(t.schema) : nullptr;
+        if (!t.validator || !t.parser) {
+            std::fprintf(stderr, "cannot set up libxml2 for %s\n", xsd.c_str());
+            std::exit(1);
+        }
+        return t;
+    }();
+    return tools;
+}
+
+// Each element's name and text are touched once, as a tree builder must.
+size_t visit(const xmlNode* node) {
+    size_t seen = 0;
+    for (; node; node = node->next) {
+        if (node->type == XML_ELEMENT_NODE) {
+            seen += 1 + (node->name[0] & 1u);
+            for (const xmlAttr* attribute = node->properties; attribute;
+                 attribute = attribute->next)
+                seen += attribute->children && attribute->children->content ? 1 : 0;
+            seen += visit(node->children);
+        } else if (node->type == XML_TEXT_NODE && node->content) {
+            seen += node->content[0] & 1u;
+        }
+    }
+    return seen;
+}
+
+void BM_libxml2_floor(benchmark::State& state) {
+    FOLDER& f = folder(state.range(0));
+    FLOOR& tools = floor_tools();
+    size_t valid_files = 0;
+    std::string text;
+    for (auto _ : state) {
+        const std::vector<FILE_TO_LOAD> files = files_to_load(f);
+        size_t seen = 0;
+        valid_files = 0;
+        for (const FILE_TO_LOAD& file : files) {
+            xmlDocPtr doc =
+                read_whole_file(file.path, &text)
+                    ? xmlCtxtReadMemory(tools.parser, text.data(), static_cast<int>(text.size()),
+                                        file.path.c_str(), nullptr, XML_PARSE_NONET)
+                    : nullptr;
+            if (!doc)
+                continue;
+            if (file.golden || xmlSchemaValidateDoc(tools.validator, doc) == 0) {
+                seen += visit(xmlDocGetRootElement(doc));
+                ++valid_files;
+            }
+            xmlFreeDoc(doc);
+        }
+        benchmark::DoNotOptimize(seen);
+    }
+    // The golden file and the user files pass; the SD/MMC file beside the golden one does not.
+    if (valid_files != f.files.files + 1)
+        state.SkipWithError("the floor did not read every user file as valid");
+    set_per_file_counter(state, f.files.files);
+}
+
+// ---- Saving and deleting --------------------------------------------------------------------
+
+// The device every persistence benchmark saves or deletes: one from the middle of the folder.
+const std::string& middle_device(const FOLDER& f) {
+    return f.files.device_names[f.files.device_names.size() / 2];
+}
+
+GFPDB_QSPI_FLASH* copy_of(GFPDB_QSPI_MGR& mgr, const std::string& name) {
+    auto* stored = static_cast<GFPDB_QSPI_FLASH*>(mgr.get_flash(name, true));
+    return stored ? new GFPDB_QSPI_FLASH(*stored) : nullptr;
+}
+
+void BM_update_db(benchmark::State& state) {
+    FOLDER& f = folder(state.range(0));
+    GFPDB_QSPI_MGR& mgr = loaded_manager(f);
+    const std::string name = middle_device(f);
+    const std::string dir = custom_db_dir();
+    for (auto _ : state) {
+        state.PauseTiming();
+        // An edited record, as the device editor hands it over: a copy of the stored one.
+        GFPDB_QSPI_FLASH* edited = copy_of(mgr, name);
+        state.ResumeTiming();
+        if (!edited || !mgr.update_db(edited, dir)) {
+            state.SkipWithError("update_db failed");
+            break;
+        }
+    }
+}
+
+void BM_delete_db(benchmark::State& state) {
+    FOLDER& f = folder(state.range(0));
+    GFPDB_QSPI_MGR& mgr = loaded_manager(f);
+    const std::string name = middle_device(f);
+    const std::string dir = custom_db_dir();
+    std::unique_ptr<GFPDB_QSPI_FLASH> saved(copy_of(mgr, name));
+    if (!saved) {
+        state.SkipWithError("the device to delete is not loaded");
+        return;
+    }
+    for (auto _ : state) {
+        state.PauseTiming();
+        // Each round deletes the device saved just before, in a folder of N devices.
+        const bool restored = mgr.update_db(new GFPDB_QSPI_FLASH(*saved), dir);
+        state.ResumeTiming();
+        if (!restored || !mgr.delete_db(name, dir)) {
+            state.SkipWithError("delete_db failed");
+            break;
+        }
+    }
+    // Later benchmarks load the whole folder again.
+    mgr.update_db(new GFPDB_QSPI_FLASH(*saved), dir);
+}
+
+// What the persistence benchmarks are measured against: the file operations of one save, on
+// a file of the same size, without the library (create and write a temporary file, flush it,
+// rename it over the old one; then the mode change, removal and checks of the old one).
+void BM_file_operations(benchmark::State& state) {
+    FOLDER& f = folder(small_folder);
+    std::string name;
+    const std::string text = bench_device_file_text(0, bench_seed, &name);
+    const std::string dir = work_root() + "file_operations/";
+    fs::create_directories(dir);
+    const std::string file = dir + "pgm_flash_" + name + ".xml";
+    for (auto _ : state) {
+        struct stat info {};
+        ::stat(file.c_str(), &info);
+        ::chmod(file.c_str(), 0600);
+        ::unlink(file.c_str());
+        std::string temp = dir + ".pgm_flash.XXXXXX";
+        const int fd = ::mkstemp(&temp[0]);
+        bool ok =
+            fd >= 0 && ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+        ok = fd >= 0 && ::fsync(fd) == 0 && ::close(fd) == 0 && ok;
+        ok = ok && std::rename(temp.c_str(), file.c_str()) == 0;
+        ok = ok && ::stat(file.c_str(), &info) == 0;
+        if (!ok) {
+            state.SkipWithError("file operations failed");
+            break;
+        }
+    }
+    benchmark::DoNotOptimize(f.devices);
+}
+
+// ---- Queries --------------------------------------------------------------------------------
+
+void BM_get_flash_with_id(benchmark::State& state) {
+    FOLDER& f = folder(state.range(0));
+    GFPDB_QSPI_MGR& mgr = loaded_manager(f);
+    // IDs hold three bytes, so a fourth byte matches no device: every device is looked at.
+    const uint32_t missing = 0xFF000000u;
+    for (auto _ : state) {
+        GFPDB_FLASH* found = mgr.get_flash_with_id(missing, 0xFFFFFFFFu);
+        benchmark::DoNotOptimize(found);
+    }
+    state.counters["per_device"] = benchmark::Counter(
+        static_cast<double>(f.devices),
+        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+void BM_get_new_config_device_list(benchmark::State& state) {
+    FOLDER& f = folder(state.range(0));
+    GFPDB_QSPI_MGR& mgr = loaded_manager(f);
+    size_t listed = 0;
+    for (auto _ : state) {
+        const std::vector<std::string> names =
+            mgr.get_new_config_device_list(qspi_family, qspi_scheme, false);
+        listed = names.size();
+        benchmark::DoNotOptimize(names.data());
+    }
+    state.counters["listed"] = static_cast<double>(listed);
+    state.counters["per_device"] = benchmark::Counter(
+        static_cast<double>(f.devices),
+        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+BENCHMARK(BM_construct)
+    ->Arg(small_folder)
+    ->Arg(large_folder)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_libxml2_floor)
+    ->Arg(small_folder)
+    ->Arg(large_folder)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_update_db)
+    ->Arg(small_folder)
+    ->Arg(large_folder)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
+BENCHMARK(BM_delete_db)
+    ->Arg(small_folder)
+    ->Arg(large_folder)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
+BENCHMARK(BM_file_operations)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_get_flash_with_id)
+    ->Arg(small_folder)
+    ->Arg(large_folder)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_get_new_config_device_list)
+    ->Arg(small_folder)
+    ->Arg(large_folder)
+    ->Unit(benchmark::kMicrosecond);
+
+// ---- Memory and reads, in a fresh process ---------------------------------------------------
+
+// Numbers of /proc/self/status ("VmRSS", "VmHWM", in kB) and /proc/self/io ("rchar", "syscr").
+uint64_t proc_value(const char* file, const std::string& key) {
+    std::ifstream in(file);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.compare(0, key.size() + 1, key + ":") == 0)
+            return std::strtoull(line.c_str() + key.size() + 1, nullptr, 10);
+    }
+    return 0;
+}
+
+size_t& documents_made() {
+    static size_t count = 0;
+    return count;
+}
+
+// Every parse makes exactly one document node, so counting them counts parses.
+void count_document(xmlNodePtr node) {
+    if (node && node->type == XML_DOCUMENT_NODE)
+        ++documents_made();
+}
+
+struct PROBE {
+    uint64_t peak_kb = 0;      // peak resident growth over the first load
+    uint64_t retained_kb = 0;  // resident growth that stays after it
+    uint64_t bytes_read = 0;   // read() bytes of the first load
+    uint64_t reads = 0;        // read() calls of the first load
+    uint64_t documents_first = 0, documents_second = 0;
+};
+
+// Loads the database twice in this fresh process and prints what the first load cost in
+// memory and reads, and how many documents each load parsed (the second one reuses the
+// compiled schema).
+int memory_probe(const std::string& host, const std::string& custom) {
+    PGM_COMMON::set_common_programmer(host);
+    GFPDB_MGR::set_db_custom_dir(custom);
+    msg_set_post_listener([](unsigned, MSG_POST_TYPE, const std::string&) {});
+    msg_set_debug_listener([](const std::string&, int, const std::string&) {});
+    xmlRegisterNodeDefault(count_document);
+    PROBE p;
+    const uint64_t rss_before = proc_value("/proc/self/status", "VmRSS");
+    const uint64_t read_before = proc_value("/proc/self/io", "rchar");
+    const uint64_t calls_before = proc_value("/proc/self/io", "syscr");
+    auto first = std::make_unique<GFPDB_QSPI_MGR>();
+    p.bytes_read = proc_value("/proc/self/io", "rchar") - read_before;
+    p.reads = proc_value("/proc/self/io", "syscr") - calls_before;
+    p.peak_kb = proc_value("/proc/self/status", "VmHWM") - rss_before;
+    p.retained_kb = proc_value("/proc/self/status", "VmRSS") - rss_before;
+    p.documents_first = documents_made();
+    documents_made() = 0;
+    auto second = std::make_unique<GFPDB_QSPI_MGR>();
+    p.documents_second = documents_made();
+    std::printf("%" PRIu64 " %" PRIu64 " %" PRIu64 " %" PRIu64 " %" PRIu64 " %" PRIu64 "\n",
+                p.peak_kb, p.retained_kb, p.bytes_read, p.reads, p.documents_first,
+                p.documents_second);
+    return 0;
+}
+
+bool run_memory_probe(const FOLDER& f, PROBE* p) {
+    char exe[4096];
+    const ssize_t size = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (size <= 0)
+        return false;
+    exe[size] = '\0';
+    const std::string command =
+        "'" + std::string(exe) + "' --memory-probe '" + host_dir() + "' '" + f.custom_dir + "'";
+    FILE* out = ::popen(command.c_str(), "r");
+    if (!out)
+        return false;
+    const int fields = std::fscanf(
+        out, "%" SCNu64 " %" SCNu64 " %" SCNu64 " %" SCNu64 " %" SCNu64 " %" SCNu64, &p->peak_kb,
+        &p->retained_kb, &p->bytes_read, &p->reads, &p->documents_first, &p->documents_second);
+    return ::pclose(out) == 0 && fields == 6;
+}
+
+// ---- Summary ----------------------------------------------------------------------------------
+
+// Keeps every repetition's time per iteration, by benchmark and argument, for the summary.
+class SUMMARY_REPORTER : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            if (run.run_type == Run::RT_Iteration && !run.error_occurred && run.iterations > 0) {
+                const std::string key = run.run_name.function_name + "/" + run.run_name.args;
+                m_seconds[key].push_back(run.real_accumulated_time /
+                                         static_cast<double>(run.iterations));
+            }
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+    // Median seconds per iteration; 0 when the benchmark did not run.
+    double median(const std::string& function, int64_t arg = -1) const {
+        const std::string key = function + "/" + (arg < 0 ? "" : std::to_string(arg));
+        auto it = m_seconds.find(key);
+        if (it == m_seconds.end() || it->second.empty())
+            return 0;
+        std::vector<double> times = it->second;
+        std::sort(times.begin(), times.end());
+        const size_t n = times.size();
+        return n % 2 ? times[n / 2] : (times[n / 2 - 1] + times[n / 2]) / 2;
+    }
+    size_t repetitions(const std::string& function, int64_t arg) const {
+        auto it = m_seconds.find(function + "/" + std::to_string(arg));
+        return it == m_seconds.end() ? 0 : it->second.size();
+    }
+
+private:
+    std::map<std::string, std::vector<double>> m_seconds;
+};
+
+void print_summary(const SUMMARY_REPORTER& r) {
+    std::printf("\nSummary: medians of each benchmark's repetitions in this run\n");
+    std::printf("\n%-7s %10s %10s %7s %12s %12s %12s %11s %9s\n", "files", "loader/file",
+                "floor/file", "ratio", "peak/device", "kept/device", "peak/XML", "reads/XML",
+                "parses/file");
+    for (int64_t n : {small_folder, large_folder}) {
+        const double loader = r.median("BM_construct", n);
+        const double floor = r.median("BM_libxml2_floor", n);
+        if (loader <= 0 || floor <= 0)
+            continue;
+        FOLDER& f = folder(n);
+        const double files = static_cast<double>(f.files.files);
+        const uint64_t xml_bytes = bytes_of(files_to_load(f));
+        PROBE p;
+        const bool probed = run_memory_probe(f, &p);
+        const double devices = static_cast<double>(n);
+        // The loader also parses the two host files and the schema.
+        const double parses = static_cast<double>(p.documents_first) / (files + 3);
+        std::printf("%-7" PRId64 " %9.1fus %9.1fus %6.2fx", n, loader / files * 1e6,
+                    floor / files * 1e6, loader / floor);
+        if (probed) {
+            std::printf(" %9.1f KB %9.1f KB %11.2fx %10.2fx %9.2f\n",
+                        static_cast<double>(p.peak_kb) / devices,
+                        static_cast<double>(p.retained_kb) / devices,
+                        static_cast<double>(p.peak_kb) * 1024.0 / static_cast<double>(xml_bytes),
+                        static_cast<double>(p.bytes_read) / static_cast<double>(xml_bytes), parses);
+            std::printf("        (%zu repetitions; %.1f MB of XML in %zu user files; %" PRIu64
+                        " read() calls; a second load parsed %" PRIu64 " documents, %" PRIu64
+                        " fewer: the schema stays compiled)\n",
+                        r.repetitions("BM_construct", n), static_cast<double>(xml_bytes) / 1e6,
+                        f.files.files, p.reads, p.documents_second,
+                        p.documents_first - p.documents_second);
+        } else {
+            std::printf("   (memory probe failed)\n");
+        }
+    }
+
+    const double file_ops = r.median("BM_file_operations");
+    std::printf("\n%-22s %12s %12s %14s %14s\n", "one device", "1,000 files", "10,000 files",
+                "10,000/1,000", "vs file ops");
+    for (const char* function : {"BM_update_db", "BM_delete_db"}) {
+        const double small = r.median(function, small_folder);
+        const double large = r.median(function, large_folder);
+        if (small <= 0 || large <= 0)
+            continue;
+        std::printf("%-22s %10.0fus %10.0fus %13.2fx", function + 3, small * 1e6, large * 1e6,
+                    large / small);
+        if (file_ops > 0)
+            std::printf(" %13.2fx", large / file_ops);
+        std::printf("\n");
+    }
+    if (file_ops > 0)
+        std::printf("%-22s %10.0fus\n", "file_operations", file_ops * 1e6);
+
+    std::printf("\n%-30s %12s %12s\n", "query, per device", "1,000", "10,000");
+    for (const char* function : {"BM_get_flash_with_id", "BM_get_new_config_device_list"}) {
+        const double small = r.median(function, small_folder);
+        const double large = r.median(function, large_folder);
+        if (small <= 0 || large <= 0)
+            continue;
+        std::printf("%-30s %10.1fns %10.1fns\n", function + 3, small / small_folder * 1e9,
+                    large / large_folder * 1e9);
+    }
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 4 && std::string(argv[1]) == "--memory-probe")
+        return memory_probe(argv[2], argv[3]);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    std::atexit(remove_work_root);
+    SUMMARY_REPORTER reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    print_summary(reporter);
+    benchmark::Shutdown();
+    return 0;
+}
