@@ -3,6 +3,7 @@
 // validators with their warnings and texts.
 #include <algorithm>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,27 @@ TEST_F(QspiLoading, BundledDataLoadsEveryDeviceAndTemplateSilently) {
     EXPECT_EQ(mgr->m_flash_db_zorvane_dir_map.size(), 14u);
     EXPECT_EQ(mgr->m_flash_db_active_dir_map.at("GF25W016L"), host_dir() + "pgm_flash_db_qspi.xml");
     EXPECT_TRUE(mgr->m_flash_db_custom_dir_map.empty());
+}
+
+TEST_F(QspiLoading, NewInstanceIsAnotherFullyLoadedManager) {
+    write_custom_file("pgm_flash_a.xml", device_xml("CUST1"));
+    auto mgr = load();
+    std::unique_ptr<GFPDB_MGR> other(mgr->get_new_instance());
+    ASSERT_NE(other.get(), mgr.get());
+    EXPECT_TRUE(other->device_exist_in_db("CUST1", true));
+    EXPECT_NE(other->get_flash("CUST1", true), mgr->get_flash("CUST1", true));
+}
+
+TEST_F(QspiLoading, LegacyObjectGoesWhenARecordIsCreated) {
+    auto mgr = load();
+    GFPDB_FLASH* legacy = mgr->get_flash("SQD32", true);
+    ASSERT_NE(legacy, nullptr);
+    EXPECT_EQ(legacy->get_family(), DEV_FAMILY_QSPI_FLASH);
+    EXPECT_EQ(mgr->m_flash_map.count("SQD32"), 0u);
+    // The leak checker sees whether the legacy object was freed here; the new record goes
+    // with the manager.
+    GFPDB_FLASH* fresh = mgr->create_flash("NEW1");
+    EXPECT_EQ(mgr->m_flash, fresh);
 }
 
 TEST_F(QspiLoading, EveryOperationListHoldsTheFiveOperationsInTypeOrder) {
