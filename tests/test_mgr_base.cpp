@@ -134,8 +134,11 @@ public:
     }
     const std::vector<std::string> get_legacy_config_device_list(DEV_FAMILY_ENUM,
                                                                  PGMIO_CONFIG_SCHEME,
-                                                                 bool) override {
-        return legacy;
+                                                                 bool show_all) override {
+        std::vector<std::string> names = legacy;
+        if (show_all)
+            names.insert(names.end(), unfiltered_legacy.begin(), unfiltered_legacy.end());
+        return names;
     }
     const std::vector<std::string> get_device_io_voltage_list() override {
         return {"1.8V", "3.0V/3.3V"};
@@ -164,6 +167,8 @@ public:
     bool delete_template(std::string) override { return false; }
 
     std::vector<std::string> legacy;
+    // Legacy names that only a lookup for all devices sees (another voltage or scheme).
+    std::vector<std::string> unfiltered_legacy;
     std::vector<std::string> destroyed;
 
 protected:
@@ -436,6 +441,17 @@ TEST_F(MgrBase, LegacyDeviceLivesUntilTheNextLookup) {
     mgr.get_flash_with_density(0);
     EXPECT_EQ(mgr.destroyed.size(), 3u);
     EXPECT_EQ(mgr.current(), nullptr);
+}
+
+TEST_F(MgrBase, LegacyObjectIsReleasedWhateverTheNextLookupFilters) {
+    TEST_MGR mgr;
+    mgr.unfiltered_legacy = {"KVRN256U"};
+    GFPDB_FLASH* stored = mgr.add("STORED", "3.0V/3.3V", 0, "1Mb");
+    EXPECT_EQ(mgr.get_flash("KVRN256U", false), nullptr);
+    ASSERT_NE(mgr.get_flash("KVRN256U", true), nullptr);
+    // The filtered lookup does not see the name as legacy, yet the object is still one.
+    EXPECT_EQ(mgr.get_flash("STORED", false), stored);
+    EXPECT_EQ(mgr.destroyed, std::vector<std::string>{"KVRN256U"});
 }
 
 TEST_F(MgrBase, MapRecordUnderALegacyNameIsNeverReleasedByALookup) {

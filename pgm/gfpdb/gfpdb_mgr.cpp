@@ -472,7 +472,9 @@ void GFPDB_MGR::release_unsaved_flash() {
 }
 
 GFPDB_FLASH* GFPDB_MGR::get_flash(std::string name, bool show_all) {
-    release_legacy_flash(show_all);
+    // Whether the current object was made for a legacy device does not depend on this call's
+    // filter: one made under show_all, or for another family, is still ours to release.
+    release_legacy_flash(true);
     if (device_is_legacy(name, show_all)) {
         m_flash = create_flash(name);
         return m_flash;
