@@ -1,0 +1,545 @@
+#!/usr/bin/env python3
+"""End-to-end tests of the gfpdb command.
+
+Each test runs the built program in throw-away folders: a copy of data/ as the host folder, an
+empty custom folder and a user settings file of its own, so that tests never depend on each
+other or on the machine. Run by CTest, one test per group:
+
+    test_gfpdb_cli.py --gfpdb build/tools/gfpdb --data data [GROUP...]
+"""
+import argparse
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+GFPDB = ""
+DATA = ""
+GOLDEN_QSPI_DEVICES = 14
+LINE_WIDTH = 79
+
+
+class CliCase(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="gfpdb-cli-test-")
+        self.host = os.path.join(self.tmp, "host")
+        shutil.copytree(DATA, self.host)
+        self.custom = os.path.join(self.tmp, "custom")
+        os.mkdir(self.custom)
+        self.scratch = os.path.join(self.tmp, "scratch")  # the program's own temporary files
+        os.mkdir(self.scratch)
+        self.env = dict(os.environ, GFPDB_HOST_DIR=self.host, HOME=self.tmp, TMPDIR=self.scratch,
+                        GFPDB_USER_INI=os.path.join(self.tmp, "user.ini"))
+        self.env.pop("GFPDB_DEBUG", None)
+
+    def tearDown(self):
+        shutil.rmtree(self.tmp)
+
+    def gfpdb(self, *args, custom=True):
+        """Runs the program; --custom-dir is the test's custom folder unless told otherwise."""
+        argv = [GFPDB] + (["--custom-dir", self.custom] if custom else []) + list(args)
+        result = subprocess.run(argv, env=self.env, cwd=self.tmp, capture_output=True, text=True,
+                                timeout=300)
+        # A sanitizer report would hide behind an expected exit status of 1.
+        self.assertNotIn("Sanitizer", result.stderr)
+        self.assertNotIn("runtime error", result.stderr)
+        return result
+
+    def ok(self, *args, **kwargs):
+        result = self.gfpdb(*args, **kwargs)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        return result
+
+    def json_of(self, *args, **kwargs):
+        return json.loads(self.ok("--json", *args, **kwargs).stdout)
+
+    def snapshot(self):
+        """Every file of the host and custom folders with its content."""
+        files = {}
+        for top in (self.host, self.custom):
+            for folder, _, names in os.walk(top):
+                for name in names:
+                    path = os.path.join(folder, name)
+                    with open(path, "rb") as f:
+                        files[path] = f.read()
+        return files
+
+    def add(self, name, *extra, template="Winbond"):
+        return self.gfpdb("add", name, "--id", "0xEF 0x40 0x18", "--voltage", "3.0V/3.3V",
+                          "--density", "128Mb", "--template", template, *extra)
+
+    def devices(self, *args, **kwargs):
+        """Name to row of every listed device."""
+        document = self.json_of("list", *args, **kwargs)
+        return {row["name"]: row for listing in document["lists"] for row in listing["devices"]}
+
+    def assert_fits_screen(self, text):
+        for line in text.splitlines():
+            self.assertLessEqual(len(line), LINE_WIDTH, line)
+
+
+class Usage(CliCase):
+    """Exit status 2 and a message for what the command line gets wrong."""
+
+    CASES = [
+        # arguments, what standard error says
+        ([], "A subcommand is required"),
+        (["list", "--bogus"], "--bogus"),
+        (["list", "--scheme", "7"], "--scheme requires --family"),
+        (["list", "--family", "Nowhere"], "unknown device family 'Nowhere'"),
+        (["list", "--family", "Velmar"], "no flash manager serves Velmar (28)"),
+        (["list", "--family", "Jorra", "--scheme", "23"], "no flash manager serves Jorra (72)"),
+        (["list", "--family", "Jorra", "--scheme", "x"], "configuration scheme number"),
+        (["--set", "pgm_enable_sdmmc=yes", "families"], "must be on or off"),
+        (["--set", "pgm_enable_sdmmc", "families"], "NAME=on"),
+        (["show"], "NAME is required"),
+        (["show", "GF25M128L", "--flow", "both"], "--flow"),
+        (["add", "GF_X", "--id", "0x01"], "is required"),
+        (["add", "GF_X", "--id", "0x01", "--voltage", "1.8V", "--density", "1Mb",
+          "--template", "Micron", "--dies", "many"], "--dies"),
+        (["delete", "GF_X", "--from", "elsewhere"], "--from"),
+        (["check"], "PATH is required"),
+        (["config"], "A subcommand is required"),
+        (["--host-dir", "nowhere", "list"], "is no host folder"),
+    ]
+
+    def test_usage_errors_exit_2(self):
+        for args, message in self.CASES:
+            with self.subTest(args=args):
+                result = self.gfpdb(*args)
+                self.assertEqual(result.returncode, 2, result.stdout + result.stderr)
+                self.assertIn(message, result.stderr)
+
+    def test_help_on_every_level(self):
+        for args in ([], ["list"], ["add"], ["config"], ["config", "custom-dir"]):
+            with self.subTest(args=args):
+                result = self.ok(*args, "--help")
+                self.assertIn("Usage: gfpdb", result.stdout)
+                self.assert_fits_screen(result.stdout)
+        self.assertIn("delete-template", self.ok("--help").stdout)
+
+    def test_version(self):
+        self.assertRegex(self.ok("--version").stdout, r"^\d+\.\d+\.\d+\n$")
+
+    def test_global_options_after_the_subcommand(self):
+        document = json.loads(self.ok("families", "--json").stdout)
+        self.assertTrue(document["families"])
+
+
+class Queries(CliCase):
+    """families, list, show and the templates as people read them."""
+
+    def test_families_name_voltage_and_flow(self):
+        rows = {row["name"]: row for row in self.json_of("families")["families"]}
+        self.assertEqual(rows["Jorra"], {"family": 72, "name": "Jorra", "flash": "QSPI",
+                                         "io_voltage": "1.8V", "flow": "SDM"})
+        self.assertEqual(rows["Brisca"]["flow"], "SFL")
+        self.assertNotIn("Velmar", rows)  # SD/MMC only, and SD/MMC is off
+        with_sdmmc = self.json_of("--set", "pgm_enable_sdmmc=on", "families")["families"]
+        self.assertIn({"family": 64, "name": "Istor", "flash": "SD/MMC", "io_voltage": "1.8V",
+                       "flow": "SDM"}, with_sdmmc)
+        self.assertNotIn("Velmar", [row["name"] for row in with_sdmmc])  # needs its own setting
+        with_velmar = self.json_of("--set", "pgm_enable_sdmmc=on", "--set",
+                                   "pgm_enable_sdmmc_velmar=on", "families")["families"]
+        self.assertIn("Velmar", [row["name"] for row in with_velmar])
+
+    def test_list_filters_by_family_voltage_and_scheme(self):
+        everything = self.devices()
+        self.assertEqual(sum(row["source"] == "golden" for row in everything.values()),
+                         GOLDEN_QSPI_DEVICES)
+        jorra = self.devices("--family", "jorra")  # names in any case
+        self.assertTrue(jorra)
+        self.assertEqual({row["io_voltage"] for row in jorra.values()}, {"1.8V"})
+        self.assertNotIn("KVRN256U", jorra)  # scheme 13 cannot drive the KVRN line
+        self.assertIn("KVRN256U", self.devices("--family", "72", "--scheme", "7"))
+        unfiltered = self.devices("--family", "72", "--all")
+        self.assertIn("GF25M128L", unfiltered)
+        self.assertEqual(set(unfiltered), set(everything))
+
+    def test_list_rows(self):
+        rows = self.devices()
+        self.assertEqual(rows["GF25M128L"], {
+            "name": "GF25M128L", "id": "0x20 0xBA 0x18", "io_voltage": "3.0V/3.3V",
+            "density": "128Mb", "dies": 1, "template": "Micron", "source": "golden",
+            "removable": False, "folder": os.path.join(self.host, "xml") + "/"})
+        self.assertEqual(rows["SQD128"]["source"], "legacy")
+        self.assertIsNone(rows["SQD128"]["id"])
+
+    def test_people_output_fits_the_screen(self):
+        for args in (["families"], ["list"], ["list", "--family", "Brisca"], ["templates"],
+                     ["show", "GF25M128L"], ["show-template", "Macronix"]):
+            with self.subTest(args=args):
+                self.assert_fits_screen(self.ok(*args).stdout)
+        listing = self.ok("list").stdout.splitlines()
+        header = listing[1].split()
+        self.assertEqual(header, ["NAME", "ID", "I/O", "SIZE", "DIES", "TEMPLATE", "FROM",
+                                  "REMOVABLE"])
+        row = next(line for line in listing if line.startswith("GF25M128L "))
+        self.assertEqual(row.index("0x20"), listing[1].index("ID"))  # aligned
+
+    def test_show_every_parameter_and_the_flow_in_run_order(self):
+        device = self.json_of("show", "GF25M128L")
+        self.assertEqual(device["parameters"], {
+            "name": "GF25M128L", "id": "0x20 0xBA 0x18", "io_voltage": "3.0V/3.3V",
+            "density": "128Mb", "total_die": 1, "dummy_clock_cycle": 8,
+            "dummy_clock_cycle_x4": 10, "template_name": "", "prog_flow_template": "Micron"})
+        self.assertEqual(device["density_bytes"], 16 * 1024 * 1024)
+        for flow in ("sfl", "sdm"):
+            self.assertEqual([op["operation"] for op in device["flows"][flow]],
+                             ["Initialization", "Program", "Erase",
+                              "Verify/Blank-Check/Examine", "Termination"])
+        first = device["flows"]["sfl"][0]["actions"][0]
+        self.assertEqual(first["type"], "Write Register")
+        self.assertEqual([(p["label"], p["value"]) for p in first["properties"]][:2],
+                         [("Name:", "Reset enable"), ("Command:", "0x66")])
+
+        people = self.ok("show", "GF25M128L", "--flow", "sdm").stdout
+        self.assertIn("Programming flow template  Micron", people)
+        self.assertIn("SDM flow", people)
+        self.assertNotIn("SFL flow", people)
+        self.assertIn("1.1 Write Register: Reset enable", people)
+        self.assertIn("Command: 0x66", people)
+
+    def test_show_other_kinds_and_unknown_names(self):
+        legacy = self.json_of("show", "KVRN16")
+        self.assertEqual((legacy["source"], legacy["io_voltage"]), ("legacy", "3.0V/3.3V"))
+        card = self.json_of("--set", "pgm_enable_sdmmc=on", "show", "GFSD2G")
+        self.assertEqual(card["flash"], "SD/MMC")
+        self.assertEqual(set(card["parameters"]), {"name", "io_voltage", "density"})
+        self.assertEqual(card["flows"], {})
+        missing = self.gfpdb("show", "GF_NONE")
+        self.assertEqual(missing.returncode, 1)
+        self.assertIn("no device 'GF_NONE'", missing.stderr)
+
+    def test_templates(self):
+        rows = {row["name"]: row for row in self.json_of("templates")["templates"]}
+        self.assertEqual(list(rows), ["Micron", "Macronix", "Cypress", "Winbond"])
+        self.assertEqual(rows["Micron"]["kind"], "golden")
+        self.assertEqual(sum(row["devices"] for row in rows.values()), GOLDEN_QSPI_DEVICES)
+        shown = self.json_of("show-template", "Micron", "--flow", "sfl")
+        self.assertEqual(list(shown["flows"]), ["sfl"])
+        actions = sum(len(op["actions"]) for op in shown["flows"]["sfl"])
+        self.assertEqual(actions, rows["Micron"]["sfl_actions"])
+        self.assertEqual(self.gfpdb("show-template", "Nobody").returncode, 1)
+
+
+class Json(CliCase):
+    """Every listing command prints one JSON document that parses back."""
+
+    COMMANDS = [
+        (["families"], "families"),
+        (["list"], "lists"),
+        (["list", "--family", "Estra"], "lists"),
+        (["show", "GF25W256L"], "flows"),
+        (["templates"], "templates"),
+        (["show-template", "Cypress"], "flows"),
+        (["check", "data-copy"], "files"),
+        (["config", "custom-dir"], "settings_file"),
+    ]
+
+    def test_json_parses_back(self):
+        shutil.copytree(os.path.join(self.host, "xml"), os.path.join(self.tmp, "data-copy"))
+        for args, key in self.COMMANDS:
+            with self.subTest(args=args):
+                result = self.gfpdb("--json", *args)
+                self.assertIn(result.returncode, (0, 1), result.stderr)
+                self.assertIn(key, json.loads(result.stdout))
+
+    def test_show_json_matches_list_json(self):
+        listed = self.devices()["GF25W256L"]
+        shown = self.json_of("show", "GF25W256L")
+        for key in ("id", "io_voltage", "density", "source", "removable", "folder"):
+            self.assertEqual(shown[key], listed[key], key)
+
+
+class Check(CliCase):
+    """check reports what loading a file would keep and drop."""
+
+    def setUp(self):
+        super().setUp()
+        self.files = os.path.join(self.tmp, "files")
+        os.mkdir(self.files)
+        # A device file written by the program itself, as the pattern of the files below.
+        mine = os.path.join(self.tmp, "mine")
+        self.ok("--custom-dir", mine, "add", "GF_GOOD", "--id", "0xEF 0x40 0x18", "--voltage",
+                "3.0V/3.3V", "--density", "128Mb", "--template", "Winbond", "--save-template",
+                "T_GOOD", custom=False)
+        with open(os.path.join(mine, "pgm_flash_GF_GOOD.xml")) as f:
+            text = f.read()
+        self.flash = text[text.index("  <FLASH>"):text.index("</QSPI_FLASH>")]
+        with open(os.path.join(mine, "pgm_flash_template_T_GOOD.xml")) as f:
+            text = f.read()
+        self.template = text[text.index("  <USER_TEMPLATE>"):text.index("</QSPI_FLASH>")]
+
+    def write(self, name, *records, root="QSPI_FLASH"):
+        path = os.path.join(self.files, name)
+        with open(path, "w") as f:
+            f.write('<?xml version="1.0" encoding="UTF-8"?>\n<%s version="1">\n%s</%s>\n'
+                    % (root, "".join(records), root))
+        return path
+
+    def device(self, name, device_id="0xEF 0x40 0x18"):
+        return self.flash.replace(">GF_GOOD<", ">%s<" % name).replace(
+            ">0xEF 0x40 0x18<", ">%s<" % device_id)
+
+    def user_template(self, name):
+        return self.template.replace(">T_GOOD<", ">%s<" % name)
+
+    def check(self, *paths):
+        result = self.gfpdb("--json", "check", *paths)
+        return result.returncode, json.loads(result.stdout)
+
+    def states(self, report, kind):
+        return [(entry["name"], entry["state"]) for entry in report[kind]]
+
+    def test_good_file(self):
+        path = self.write("pgm_flash_good.xml", self.device("GF_A"), self.user_template("T_A"))
+        status, document = self.check(path)
+        self.assertEqual(status, 0)
+        report = document["files"][0]
+        self.assertTrue(report["ok"])
+        self.assertEqual(self.states(report, "devices"), [("GF_A", "loads")])
+        self.assertEqual(self.states(report, "templates"), [("T_A", "loads")])
+        people = self.ok("check", path).stdout
+        self.assertIn(path + ": OK, QSPI file, loads 1 device, 1 template", people)
+
+    def test_rejected_value_drops_the_rest_of_the_file(self):
+        path = self.write("pgm_flash_bad.xml", self.device("GF_1"),
+                          self.device("GF_2", "0xEF 0x4G"), self.device("GF_3"),
+                          self.user_template("T_BAD"))
+        status, document = self.check(path)
+        self.assertEqual(status, 1)
+        report = document["files"][0]
+        self.assertEqual(self.states(report, "devices"),
+                         [("GF_1", "loads"), ("GF_2", "dropped"), ("GF_3", "dropped")])
+        self.assertEqual(self.states(report, "templates"), [("T_BAD", "dropped")])
+        self.assertEqual([m["id"] for m in report["messages"]], [20477])
+        people = self.gfpdb("check", path)
+        self.assertEqual(people.returncode, 1)
+        self.assertIn("FAILED, QSPI file, loads 1 of 3 devices, 0 of 1 template", people.stdout)
+        self.assertIn("Warning (20477): Device ID '0xEF 0x4G' is invalid.", people.stdout)
+
+    def test_schema_error_names_file_and_line(self):
+        broken = self.device("GF_S").replace("<TOTAL_DEVICE_DIE>1</TOTAL_DEVICE_DIE>", "")
+        path = self.write("pgm_flash_schema.xml", broken)
+        status, document = self.check(path)
+        self.assertEqual(status, 1)
+        errors = document["files"][0]["schema_errors"]
+        self.assertEqual(len(errors), 1)
+        self.assertRegex(errors[0], "^" + path + r":\d+: .*TOTAL_DEVICE_DIE")
+        self.assertIn(path + ":", self.gfpdb("check", path).stdout)
+
+    def test_duplicates(self):
+        path = self.write("pgm_flash_dup.xml", self.device("GF_D"), self.device("GF_D"),
+                          self.user_template("T_D"), self.user_template("T_D"))
+        status, document = self.check(path)
+        report = document["files"][0]
+        self.assertEqual(status, 1)
+        self.assertEqual(self.states(report, "devices"), [("GF_D", "loads"), ("GF_D", "dropped")])
+        # The message names the file's own folder, not the copy the check loaded.
+        self.assertEqual([m["text"] for m in report["messages"]],
+                         ["Found duplicate flash device names 'GF_D' in the %s/ directory."
+                          % self.files])
+        templates = self.write("pgm_flash_templates.xml", self.user_template("T_E"),
+                               self.user_template("T_E"), self.user_template("T_F"))
+        status, document = self.check(templates)
+        self.assertEqual(self.states(document["files"][0], "templates"),
+                         [("T_E", "loads"), ("T_E", "dropped"), ("T_F", "dropped")])
+
+    def test_against_the_host_folder(self):
+        # A host user template of the same name wins; a built-in device name hides the device.
+        shutil.copy(self.write("pgm_flash_host.xml", self.user_template("T_HOST")),
+                    os.path.join(self.host, "xml"))
+        path = self.write("pgm_flash_against.xml", self.device("SQD128"),
+                          self.user_template("T_HOST"))
+        status, document = self.check(path)
+        self.assertEqual(status, 1)
+        self.assertEqual(self.states(document["files"][0], "devices"), [("SQD128", "hidden")])
+        self.assertEqual(self.states(document["files"][0], "templates"), [("T_HOST", "dropped")])
+
+    def test_folder_other_formats_and_names(self):
+        self.write("pgm_flash_a.xml", self.device("GF_A"))
+        self.write("pgm_flash_card.xml",
+                   "<FLASH><DEVICE_INFO><DEVICE_NAME>MYSD</DEVICE_NAME><DEVICE_IO_VOLTAGE>1.8V"
+                   "</DEVICE_IO_VOLTAGE><DEVICE_DENSITY>3GB</DEVICE_DENSITY></DEVICE_INFO>"
+                   "</FLASH>", root="SDMMC_FLASH")
+        self.write("notes.txt", "")
+        misnamed = self.write("mydevice.xml", self.device("GF_M"))
+        status, document = self.check(self.files, misnamed)
+        self.assertEqual(status, 1)
+        reports = {os.path.basename(r["path"]): r for r in document["files"]}
+        self.assertEqual(sorted(reports), ["mydevice.xml", "pgm_flash_a.xml",
+                                           "pgm_flash_card.xml"])
+        self.assertTrue(reports["pgm_flash_a.xml"]["ok"])
+        card = reports["pgm_flash_card.xml"]
+        self.assertEqual(card["kind"], "SD/MMC")
+        self.assertEqual([m["id"] for m in card["messages"]], [20478])
+        self.assertFalse(reports["mydevice.xml"]["ok"])
+        self.assertIn("pgm_flash_*.xml", reports["mydevice.xml"]["notes"][0])
+        self.assertIn("3 files checked, 2 failed", self.gfpdb("check", self.files, misnamed).stdout)
+
+    def test_check_changes_nothing(self):
+        path = self.write("pgm_flash_bad.xml", self.device("GF_1", "0x100"))
+        before = self.snapshot()
+        self.assertEqual(self.check(path)[0], 1)
+        self.assertEqual(self.snapshot(), before)
+        self.assertEqual(os.listdir(self.scratch), [])
+        self.assertNotIn("GF_1", self.devices())
+
+
+class AddDelete(CliCase):
+    """add and delete leave the folders as they were, and refuse what they must."""
+
+    def test_add_list_show_delete_round_trip(self):
+        before = self.snapshot()
+        added = self.add("GF_NEW")
+        self.assertEqual(added.returncode, 0, added.stderr)
+        self.assertIn(os.path.join(self.custom, "pgm_flash_GF_NEW.xml"), added.stdout)
+        row = self.devices("--family", "Brisca")["GF_NEW"]
+        self.assertEqual((row["source"], row["removable"], row["template"]),
+                         ("custom", True, "Winbond"))
+        self.assertNotIn("GF_NEW", self.devices("--family", "Jorra"))  # 1.8V family
+        shown = self.json_of("show", "GF_NEW")
+        template = self.json_of("show-template", "Winbond")
+        self.assertEqual(shown["flows"], template["flows"])
+        self.assertEqual(shown["parameters"]["dummy_clock_cycle_x4"], 8)
+        deleted = self.ok("delete", "GF_NEW")
+        self.assertIn("Deleted GF_NEW", deleted.stdout)
+        self.assertEqual(self.snapshot(), before)
+        self.assertEqual(self.gfpdb("show", "GF_NEW").returncode, 1)
+
+    def test_add_with_template_then_delete_both(self):
+        before = self.snapshot()
+        self.ok("add", "GF_T", "--id", "0x01 0x02", "--voltage", "1.8V", "--density", "512Mb",
+                "--dies", "2", "--dummy", "10", "--dummy-x4", "6", "--template", "Macronix",
+                "--save-template", "MY_FLOW")
+        templates = {row["name"]: row for row in self.json_of("templates")["templates"]}
+        self.assertEqual(templates["MY_FLOW"]["kind"], "user")
+        self.assertEqual(self.json_of("show-template", "MY_FLOW")["flows"],
+                         self.json_of("show-template", "Macronix")["flows"])
+        parameters = self.json_of("show", "GF_T")["parameters"]
+        self.assertEqual((parameters["total_die"], parameters["dummy_clock_cycle"],
+                          parameters["dummy_clock_cycle_x4"]), (2, 10, 6))
+        # A new device may follow the user template.
+        self.assertEqual(self.add("GF_U", template="MY_FLOW").returncode, 0)
+        self.ok("delete", "GF_U")
+        self.ok("delete-template", "MY_FLOW")
+        self.ok("delete", "GF_T")
+        self.assertEqual(self.snapshot(), before)
+
+    REJECTED = [
+        # option, value, what standard error says
+        ("--id", "0xZZ", "--id rejected: Device ID '0xZZ' is invalid."),
+        ("--id", "0x100", "--id rejected: Device ID '0x100' is invalid."),  # beyond a byte
+        ("--id", "0XEF", "--id rejected: Device ID '0XEF' is invalid."),  # upper-case X
+        ("--voltage", "5V", "--voltage rejected: Device I/O voltage '5V' is invalid."),
+        ("--density", "3Mb", "--density rejected: Device density '3Mb' is invalid."),
+        ("--dies", "0", "--dies rejected: Total device die '0' is invalid."),
+        ("--dummy", "16", "--dummy rejected: Device dummy clock cycle '16' is invalid."),
+        ("--dummy-x4", "99", "--dummy-x4 rejected: Device dummy clock cycle '99' is invalid."),
+        ("--template", "Nobody",
+         "--template rejected: Programming flow template 'Nobody' is invalid."),
+        ("--save-template", "Micron", "--save-template rejected: Template name 'Micron'"),
+        ("--save-template", "GF25M128L", "conflicts with existing device name"),
+        # the library would write the device first, then refuse its template
+        ("--save-template", "GF_R", "cannot take the device's own name"),
+    ]
+
+    def test_rejected_value_writes_nothing(self):
+        before = self.snapshot()
+        for option, value, text in self.REJECTED:
+            with self.subTest(option=option, value=value):
+                values = {"--id": "0xEF 0x40 0x18", "--voltage": "3.0V/3.3V",
+                          "--density": "128Mb", "--template": "Winbond", option: value}
+                args = [arg for pair in values.items() for arg in pair]
+                result = self.gfpdb("add", "GF_R", *args)
+                self.assertEqual(result.returncode, 1)
+                self.assertIn(text, result.stderr)
+                self.assertEqual(self.snapshot(), before)
+
+    def test_rejected_name_posts_the_warning_too(self):
+        result = self.add("GF25M128L")
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("Warning (20475): Device name 'GF25M128L' is invalid", result.stderr)
+        self.assertIn("gfpdb: NAME rejected: Device name 'GF25M128L'", result.stderr)
+        for name in ("BAD-NAME", "db", "Micron"):
+            with self.subTest(name=name):
+                self.assertEqual(self.add(name).returncode, 1)
+
+    def test_host_folder_and_refusals(self):
+        before = self.snapshot()
+        self.ok("add", "GF_H", "--id", "0x01", "--voltage", "1.8V", "--density", "1Mb",
+                "--template", "Cypress", "--to", "host")
+        self.assertEqual(self.devices()["GF_H"]["source"], "host")
+        # The same name in the custom folder hides the host copy, which cannot be deleted then.
+        shutil.copy(os.path.join(self.host, "xml", "pgm_flash_GF_H.xml"), self.custom)
+        self.assertEqual(self.devices()["GF_H"]["source"], "custom")
+        refused = self.gfpdb("delete", "GF_H", "--from", "host")
+        self.assertEqual(refused.returncode, 1)
+        self.assertIn("lies in the custom folder", refused.stderr)
+        self.assertEqual(self.json_of("delete", "GF_H")["now_from"], "host")
+        self.ok("delete", "GF_H", "--from", "host")
+        self.assertEqual(self.snapshot(), before)
+
+        for args, text in ((["delete", "GF25M128L"], "golden device"),
+                           (["delete", "KVRN16"], "built-in device"),
+                           (["delete", "GF_NONE"], "no device"),
+                           (["delete-template", "Micron"], "golden template"),
+                           (["delete-template", "T_NONE"], "no user template")):
+            with self.subTest(args=args):
+                result = self.gfpdb(*args)
+                self.assertEqual(result.returncode, 1)
+                self.assertIn(text, result.stderr)
+        # A custom "folder" that is a file refuses the save; the record is not kept.
+        open(os.path.join(self.tmp, "a-file"), "w").close()
+        refused = self.gfpdb("--custom-dir", "a-file", "add", "GF_F", "--id", "0x01",
+                             "--voltage", "1.8V", "--density", "1Mb", "--template", "Cypress",
+                             custom=False)
+        self.assertEqual(refused.returncode, 1)
+        self.assertIn("Warning (20560): Failed to update the device database", refused.stderr)
+        self.assertIn("could not save 'GF_F'", refused.stderr)
+        self.env["GFPDB_USER_INI"] = os.path.join(self.tmp, "empty.ini")
+        no_custom = self.gfpdb("add", "GF_N", "--id", "0x01", "--voltage", "1.8V", "--density",
+                               "1Mb", "--template", "Cypress", custom=False)
+        self.assertEqual(no_custom.returncode, 1)
+        self.assertIn("no custom folder is set", no_custom.stderr)
+
+
+class Config(CliCase):
+    """The custom folder kept in the user settings file."""
+
+    def test_store_and_use_the_custom_folder(self):
+        self.assertIsNone(self.json_of("config", "custom-dir", custom=False)["custom_dir"])
+        self.assertFalse(os.path.exists(self.env["GFPDB_USER_INI"]))  # reading writes nothing
+        stored = self.json_of("config", "custom-dir", "my/db", custom=False)
+        folder = os.path.join(self.tmp, "my", "db") + "/"
+        self.assertEqual(stored["custom_dir"], folder)
+        self.assertTrue(os.path.isdir(folder))
+        with open(self.env["GFPDB_USER_INI"]) as f:
+            self.assertIn(folder, f.read())
+        result = self.gfpdb("add", "GF_CFG", "--id", "0x01", "--voltage", "1.8V", "--density",
+                            "1Mb", "--template", "Cypress", custom=False)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertTrue(os.path.exists(os.path.join(folder, "pgm_flash_GF_CFG.xml")))
+        row = self.devices(custom=False)["GF_CFG"]
+        self.assertEqual((row["source"], row["folder"]), ("custom", folder))
+        # --custom-dir wins over the settings file.
+        self.assertNotIn("GF_CFG", self.devices())
+
+
+def main():
+    global GFPDB, DATA
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--gfpdb", required=True)
+    parser.add_argument("--data", required=True)
+    arguments, rest = parser.parse_known_args()
+    GFPDB = os.path.abspath(arguments.gfpdb)
+    DATA = os.path.abspath(arguments.data)
+    unittest.main(argv=[sys.argv[0], "-v"] + rest)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,158 @@
+// The gfpdb command: what its subcommands share. It reaches the flash database only through
+// the registry, the managers, the records and the host's control points, as any host does.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "host/host.h"
+#include "pgm/gfpdb/gfpdb_helper.h"
+
+namespace gfpdb_cli {
+
+using JSON = nlohmann::ordered_json;
+
+enum EXIT_STATUS {
+    EXIT_OK = 0,
+    EXIT_REJECTED = 1,  // a rejected value, a failed check, a refused save or deletion
+    EXIT_USAGE = 2      // the command line itself is wrong
+};
+
+// Every option of the command line, global and per subcommand; a subcommand reads its own.
+struct OPTIONS {
+    std::string host_dir;
+    std::string custom_dir;
+    std::vector<std::string> settings;  // "name=on" or "name=off"
+    bool json = false;
+    bool verbose = false;
+
+    std::string family;  // a family number or name
+    std::string scheme;  // a configuration scheme number
+    bool all = false;
+    std::string name;
+    std::string flow;  // "sfl", "sdm" or empty for both
+    std::vector<std::string> paths;
+    std::string id;
+    std::string voltage;
+    std::string density;
+    uint32_t dies = 1;
+    uint32_t dummy = 8;
+    uint32_t dummy_x4 = 8;
+    std::string template_name;
+    std::string save_template;
+    std::string to = "custom";
+    std::string from;  // empty: wherever the device's active definition lies
+    std::string dir;
+};
+
+// One posted message, as the message library hands it to a listener.
+struct POSTED {
+    unsigned id;
+    MSG_POST_TYPE type;
+    std::string text;
+};
+
+// "Warning (ID): TEXT" or "Error (ID): TEXT", the host's default form.
+std::string posted_line(const POSTED& posted);
+
+// The state of one run: the resolved folders and where messages go.
+class SESSION {
+public:
+    explicit SESSION(const OPTIONS& chosen) : options(chosen) {}
+    SESSION(const SESSION&) = delete;
+    SESSION& operator=(const SESSION&) = delete;
+    ~SESSION();
+
+    // Applies the settings and folders before any manager is built; prints why and answers
+    // EXIT_USAGE when a folder cannot serve.
+    int open();
+
+    // While a capture is set, posted messages go to it instead of standard error and debug
+    // lines go to it as well as to the -v output.
+    using POST_SINK = std::function<void(const POSTED&)>;
+    using DEBUG_SINK = std::function<void(const std::string&)>;
+    void capture(POST_SINK post, DEBUG_SINK debug);
+    void end_capture();
+
+    // Managers of the registry, QSPI first.
+    std::vector<GFPDB_MGR*> managers() const;
+    GFPDB_MGR* qspi_manager() const;
+
+    // "golden", "host" or "custom": where a database record was loaded from.
+    std::string source_of(GFPDB_FLASH* flash) const;
+    // The folder a record was loaded from, as the managers name folders.
+    static std::string folder_of(GFPDB_FLASH* flash);
+
+    const OPTIONS& options;
+    std::string host_dir;     // the common programmer folder, absolute, ending in '/'
+    std::string db_host_dir;  // its database folder (xml/), as update_db wants it
+    std::string custom_dir;   // the custom database folder as update_db wants it; "" for none
+
+private:
+    POST_SINK m_post;
+    DEBUG_SINK m_debug;
+};
+
+// "QSPI" or "SD/MMC".
+std::string flash_kind_name(GFPDB_MGR* manager);
+
+// A device family's record from the host's device tables; null when the host has none.
+const PGMDEV_DEVICE_INFO* family_info(DEV_FAMILY_ENUM family);
+// A family given by number or by name (any case); DEV_FAMILY_NONE when there is none.
+DEV_FAMILY_ENUM parse_family(const std::string& text);
+// "Jorra (72)".
+std::string family_label(DEV_FAMILY_ENUM family);
+
+// Output for people.
+// Lines stay within an 80-column terminal.
+constexpr size_t LINE_WIDTH = 79;
+
+struct COLUMN {
+    const char* header;
+    const char* key;  // member of each row object
+};
+// A value as a cell: null or empty shows "-", booleans "yes" or "no".
+std::string cell_text(const JSON& cell);
+// Aligned columns; a missing, null or empty cell shows "-", booleans "yes" or "no".
+void print_table(std::ostream& out, const std::vector<COLUMN>& columns, const JSON& rows);
+// Items joined by two spaces, wrapped to the line width under `indent`.
+void print_wrapped(std::ostream& out, const std::string& indent,
+                   const std::vector<std::string>& items);
+// "Label  value" lines with the values aligned.
+void print_fields(std::ostream& out, const std::string& indent,
+                  const std::vector<std::pair<std::string, std::string>>& fields);
+void print_json(std::ostream& out, const JSON& document);
+// The command's document on standard output: as JSON with --json, else through `people`.
+void emit(const SESSION& session, const JSON& document,
+          const std::function<void(std::ostream&, const JSON&)>& people);
+// "gfpdb: TEXT" on standard error.
+void print_error(const std::string& text);
+
+// A programming flow as operations, actions and labelled property values, in run order.
+JSON flow_json(const std::vector<GFPDB_OPERATION*>* operations);
+void print_flow(std::ostream& out, const std::string& title, const JSON& flow);
+// A template's operations for one flow, golden or user; null when no template has the name.
+const std::vector<GFPDB_OPERATION*>* template_flow(GFPDB_MGR* manager, std::string name,
+                                                   GFPDB_PROG_FLOW_TYPE flow);
+// The flows to show: {"sfl", SFL} and/or {"sdm", SDM} as --flow asks.
+std::vector<std::pair<std::string, GFPDB_PROG_FLOW_TYPE>> chosen_flows(const OPTIONS& options);
+
+// The subcommands; each answers an EXIT_STATUS.
+int run_families(SESSION& session);
+int run_list(SESSION& session);
+int run_show(SESSION& session);
+int run_templates(SESSION& session);
+int run_show_template(SESSION& session);
+int run_check(SESSION& session);
+int run_add(SESSION& session);
+int run_delete(SESSION& session);
+int run_delete_template(SESSION& session);
+int run_config_custom_dir(SESSION& session);
+
+}  // namespace gfpdb_cli

@@ -1,0 +1,184 @@
+// The gfpdb command: parses the command line and runs one subcommand.
+#include <exception>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "tools/gfpdb_cli.h"
+
+namespace {
+using namespace gfpdb_cli;
+
+void define_none(CLI::App&, OPTIONS&) {}
+
+void define_list(CLI::App& command, OPTIONS& options) {
+    CLI::Option* family =
+        command.add_option("--family", options.family, "Device family, by number or name");
+    command.add_option("--scheme", options.scheme, "Configuration scheme number")->needs(family);
+    command.add_flag("--all", options.all, "Do not filter by the family's flash I/O voltage");
+}
+
+void define_flow(CLI::App& command, OPTIONS& options) {
+    command.add_option("--flow", options.flow, "Only this programming flow (default: both)")
+        ->check(CLI::IsMember({"sfl", "sdm"}));
+}
+
+void define_show(CLI::App& command, OPTIONS& options) {
+    command.add_option("NAME", options.name, "Device name")->required();
+    define_flow(command, options);
+}
+
+void define_show_template(CLI::App& command, OPTIONS& options) {
+    command.add_option("NAME", options.name, "Template name (see 'gfpdb templates')")->required();
+    define_flow(command, options);
+}
+
+void define_check(CLI::App& command, OPTIONS& options) {
+    command.add_option("PATH", options.paths, "Files, or folders of pgm_flash_*.xml files")
+        ->required();
+}
+
+void define_add(CLI::App& command, OPTIONS& options) {
+    command.add_option("NAME", options.name, "New device name")->required();
+    command.add_option("--id", options.id, "ID bytes, such as \"0xEF 0x40 0x18\"")->required();
+    command.add_option("--voltage", options.voltage, "I/O voltage: 1.8V or 3.0V/3.3V")->required();
+    command.add_option("--density", options.density, "Density, 1Mb to 2048Mb")->required();
+    command.add_option("--dies", options.dies, "Number of dies")->capture_default_str();
+    command.add_option("--dummy", options.dummy, "Dummy clock cycles of reads")
+        ->capture_default_str();
+    command.add_option("--dummy-x4", options.dummy_x4, "Dummy clock cycles of x4 reads")
+        ->capture_default_str();
+    command
+        .add_option("--template", options.template_name,
+                    "Template whose two flows the device copies")
+        ->required();
+    command.add_option("--save-template", options.save_template,
+                       "Also save the flows as this user template");
+    command.add_option("--to", options.to, "Folder to save into")
+        ->capture_default_str()
+        ->check(CLI::IsMember({"host", "custom"}));
+}
+
+void define_delete(CLI::App& command, OPTIONS& options) {
+    command.add_option("NAME", options.name, "Device name")->required();
+    command.add_option("--from", options.from, "Folder to delete from (default: the active one)")
+        ->check(CLI::IsMember({"host", "custom"}));
+}
+
+void define_delete_template(CLI::App& command, OPTIONS& options) {
+    command.add_option("NAME", options.name, "User template name")->required();
+}
+
+void define_custom_dir(CLI::App& command, OPTIONS& options) {
+    command.add_option("DIR", options.dir, "Folder to store (created when missing)");
+}
+
+// Groups of subcommands that take a subcommand of their own.
+struct GROUP {
+    const char* name;
+    const char* help;
+};
+const GROUP groups[] = {
+    {"config", "Show or store user settings"},
+};
+
+// One row per subcommand: where it sits, what it is for, its own options and what runs it.
+struct COMMAND {
+    const char* group;  // nullptr: directly under gfpdb
+    const char* name;
+    const char* help;
+    void (*define)(CLI::App& command, OPTIONS& options);
+    int (*run)(SESSION& session);
+};
+const COMMAND commands[] = {
+    {nullptr, "families", "Device families with flash I/O voltage and flow", define_none,
+     run_families},
+    {nullptr, "list", "Devices usable with a family and scheme", define_list, run_list},
+    {nullptr, "show", "A device's parameters and programming flows", define_show, run_show},
+    {nullptr, "templates", "Golden and user programming-flow templates", define_none,
+     run_templates},
+    {nullptr, "show-template", "The two flows of a programming-flow template", define_show_template,
+     run_show_template},
+    {nullptr, "check", "Check database files as loading them would", define_check, run_check},
+    {nullptr, "add", "Add a QSPI device with a template's flows", define_add, run_add},
+    {nullptr, "delete", "Delete a user device", define_delete, run_delete},
+    {nullptr, "delete-template", "Delete a user template", define_delete_template,
+     run_delete_template},
+    {"config", "custom-dir", "Show or store the custom folder", define_custom_dir,
+     run_config_custom_dir},
+};
+
+std::string check_setting(const std::string& text) {
+    const size_t equal = text.find('=');
+    if (equal == 0 || equal == std::string::npos)
+        return "expected NAME=on or NAME=off, got '" + text + "'";
+    const std::string value = text.substr(equal + 1);
+    return value == "on" || value == "off" ? std::string()
+                                           : "the value of '" + text + "' must be on or off";
+}
+
+int run(int argc, char** argv) {
+    OPTIONS options;
+    CLI::App app("Work with the flash database of the device programmer outside the programmer.",
+                 "gfpdb");
+    app.set_version_flag("--version", GFPDB_VERSION);
+    app.footer(
+        "--host-dir defaults to $GFPDB_HOST_DIR, else the bundled data/ folder.\n"
+        "--custom-dir defaults to the folder that 'gfpdb config custom-dir' stored in\n"
+        "the user settings file ($GFPDB_USER_INI, else ~/.gfpdb/user.ini).\n"
+        "Exit status: 0 success, 1 a rejected value or failed check, 2 a usage error.");
+    app.require_subcommand(1);
+    // Global options may follow the subcommand too: "gfpdb list --json".
+    app.fallthrough();
+    app.add_option("--host-dir", options.host_dir, "Host folder: xml/, xsd/ and device/");
+    app.add_option("--custom-dir", options.custom_dir, "Custom database folder");
+    app.add_option("--set", options.settings, "Boolean setting for this run, NAME=on|off")
+        ->check(CLI::Validator(check_setting, "NAME=on|off"))
+        ->allow_extra_args(false);
+    app.add_flag("--json", options.json, "Machine-readable output (one JSON document)");
+    app.add_flag("-v,--verbose", options.verbose, "Debug lines of the database on standard error");
+
+    std::vector<CLI::App*> group_apps;
+    for (const GROUP& group : groups) {
+        CLI::App* sub = app.add_subcommand(group.name, group.help);
+        sub->require_subcommand(1);
+        group_apps.push_back(sub);
+    }
+    std::vector<CLI::App*> command_apps;
+    for (const COMMAND& command : commands) {
+        CLI::App* parent = &app;
+        for (size_t i = 0; command.group && i < group_apps.size(); ++i)
+            if (group_apps[i]->get_name() == command.group)
+                parent = group_apps[i];
+        CLI::App* sub = parent->add_subcommand(command.name, command.help);
+        command.define(*sub, options);
+        command_apps.push_back(sub);
+    }
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        return app.exit(error) == 0 ? EXIT_OK : EXIT_USAGE;
+    }
+
+    SESSION session(options);
+    const int opened = session.open();
+    if (opened != EXIT_OK)
+        return opened;
+    for (size_t i = 0; i < command_apps.size(); ++i)
+        if (command_apps[i]->parsed())
+            return commands[i].run(session);
+    return EXIT_USAGE;  // unreachable: CLI11 requires a subcommand
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& error) {
+        gfpdb_cli::print_error(error.what());
+        return gfpdb_cli::EXIT_REJECTED;
+    }
+}
