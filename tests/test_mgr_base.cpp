@@ -122,8 +122,6 @@ public:
     using GFPDB_MGR::device_io_voltage_is_compatible;
     using GFPDB_MGR::device_io_voltage_is_valid;
     using GFPDB_MGR::device_name_is_valid;
-    using GFPDB_MGR::is_golden_template_name;
-    using GFPDB_MGR::is_valid_name;
 
     DEV_FAMILY_ENUM get_flash_family() override { return DEV_FAMILY_QSPI_FLASH; }
     const std::vector<DEV_FAMILY_ENUM> get_device_family_list() override { return {}; }
@@ -244,25 +242,6 @@ TEST_F(MgrBase, NameRulesFireInOrderWithTheirWarningAndText) {
     }
 }
 
-TEST_F(MgrBase, NameCharacterRuleAcceptsExactlyLettersDigitsAndUnderscore) {
-    TEST_MGR mgr;
-    for (int c = 1; c < 256; ++c) {
-        std::string name = "a";
-        name += static_cast<char>(c);
-        const bool expected =
-            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-        EXPECT_EQ(mgr.is_valid_name(name), expected) << "character " << c;
-    }
-}
-
-TEST_F(MgrBase, GoldenTemplateNamesAreTheFourVendorsExactly) {
-    TEST_MGR mgr;
-    for (std::string name : {"Micron", "Macronix", "Cypress", "Winbond"})
-        EXPECT_TRUE(mgr.is_golden_template_name(name)) << name;
-    for (std::string name : {"micron", "MICRON", "Micron ", "", "Spansion"})
-        EXPECT_FALSE(mgr.is_golden_template_name(name)) << name;
-}
-
 TEST_F(MgrBase, DensityAndVoltageComeFromTheManagersLists) {
     struct CASE {
         GFPDB_FLASH_PARAM param;
@@ -353,9 +332,6 @@ TEST_F(MgrBase, ParameterDispatchKnowsOnlyNameVoltageAndDensity) {
                            p == GFPDB_FLASH_PARAM_DENSITY;
         EXPECT_EQ(mgr.is_parameter_valid(static_cast<GFPDB_FLASH_PARAM>(p)), known) << p;
     }
-    EXPECT_TRUE(mgr.is_new_device_supported());
-    EXPECT_TRUE(mgr.is_flash_action_supported());
-    EXPECT_TRUE(mgr.is_flash_operation_supported());
 }
 
 TEST_F(MgrBase, UnknownParametersStopTheProgram) {
@@ -742,7 +718,7 @@ TEST(MgrCatalogue, FilteredWarningShowsNothingButTheErrorTextIsStillGiven) {
     MSG_INDEX::get_default_index()->set_filtered(20473, false);
     EXPECT_EQ(error, "Device name 'a b" + special_suffix);
     EXPECT_TRUE(recorder.posted.empty());
-    // Other ids are not touched by the filter.
+    // Once the filter is lifted the warning shows again.
     EXPECT_FALSE(mgr.is_parameter_valid(GFPDB_FLASH_PARAM_NAME, "a b", &error));
     EXPECT_EQ(recorder.ids(), std::vector<unsigned>{20473});
 }
@@ -750,36 +726,18 @@ TEST(MgrCatalogue, FilteredWarningShowsNothingButTheErrorTextIsStillGiven) {
 TEST(MgrCatalogue, DisplayTables) {
     EXPECT_EQ(gfpdb_act_property_label[GFPDB_ACT_PROPERTY_CUSTOM_DESCRIPTION], "");
     EXPECT_EQ(gfpdb_act_property_label[GFPDB_ACT_PROPERTY_CUSTOM_DIRECTION], "");
-    EXPECT_EQ(gfpdb_act_property_label[GFPDB_ACT_PROPERTY_WRITE_REG_NAME], "Name:");
     EXPECT_EQ(gfpdb_act_property_label[GFPDB_ACT_PROPERTY_ERASE_BUS_WIDTH],
               "Command-Address(bus width):");
     EXPECT_EQ(gfpdb_act_type_name[GFPDB_ACT_TYPE_CUSTOM], "Custom");
     EXPECT_EQ(gfpdb_act_type_name[GFPDB_ACT_TYPE_ERASE], gfpdb_op_type_name[GFPDB_OP_TYPE_ERASE]);
-    EXPECT_EQ(gfpdb_op_type_name[GFPDB_OP_TYPE_VERIFY_BLANKCHECK_EXAMINE],
-              "Verify/Blank-Check/Examine");
-    EXPECT_EQ(
-        std::vector<std::string>(gfpdb_prog_flow_template_name, gfpdb_prog_flow_template_name + 4),
-        (std::vector<std::string>{"Micron", "Macronix", "Cypress", "Winbond"}));
-    EXPECT_EQ(gfpdb_qspi_density[0], "1Mb");
-    EXPECT_EQ(gfpdb_qspi_density[GFPDB_QSPI_DENSITY_COUNT - 1], "2048Mb");
-    EXPECT_EQ(gfpdb_qspi_io_voltage[0], "1.8V");
-    EXPECT_EQ(gfpdb_qspi_io_voltage[1], "3.0V/3.3V");
-    EXPECT_EQ(gfpdb_bus_width_1_1_1, "1-1-1");
-    EXPECT_EQ(gfpdb_bus_width_1_1, "1-1");
-}
-
-TEST(MgrCatalogue, OperationDescriptionsNameTheProgrammingFile) {
-    for (const std::string& description : gfpdb_op_type_description)
-        EXPECT_NE(description.find(".jic file programming"), std::string::npos) << description;
     // Typographic quotation marks, the question mark inside the second pair.
     EXPECT_NE(gfpdb_op_type_description[GFPDB_OP_TYPE_ERASE].find(
                   "between \xE2\x80\x9C"
                   "Erase data\xE2\x80\x9D and \xE2\x80\x9C"
                   "End of data?\xE2\x80\x9D to decide"),
               std::string::npos);
-    EXPECT_EQ(gfpdb_op_type_description[GFPDB_OP_TYPE_PROGRAM],
-              "The Programmer engine performs the Program operation when the Program option is "
-              "enabled in the Programmer tool for .jic file programming.");
+    for (const std::string& description : gfpdb_op_type_description)
+        EXPECT_NE(description.find(".jic file programming"), std::string::npos) << description;
 }
 
 }  // namespace
