@@ -131,6 +131,8 @@ void print_json(std::ostream& out, const JSON& document);
 // The command's document on standard output: as JSON with --json, else through `people`.
 void emit(const SESSION& session, const JSON& document,
           const std::function<void(std::ostream&, const JSON&)>& people);
+// A path as people read it: relative to the working folder when it lies inside it.
+std::string shown_path(const std::string& path);
 // "gfpdb: TEXT" on standard error.
 void print_error(const std::string& text);
 

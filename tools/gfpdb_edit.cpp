@@ -121,13 +121,13 @@ int run_add(SESSION& session) {
     }
 
     const std::string file = folder + "pgm_flash_" + options.name + ".xml";
-    std::string message = "Added " + options.name + " to " + file;
+    std::string message = "Added " + options.name + " to " + shown_path(file);
     JSON document = {{"added", options.name}, {"file", file}, {"template", nullptr}};
     if (!options.save_template.empty()) {
         const std::string template_file =
             folder + "pgm_flash_template_" + options.save_template + ".xml";
-        message +=
-            "\nSaved its flows as template " + options.save_template + " in " + template_file;
+        message += "\nSaved its flows as template " + options.save_template + " in " +
+                   shown_path(template_file);
         document["template"] = {{"name", options.save_template}, {"file", template_file}};
     }
     document["message"] = message;
@@ -179,10 +179,13 @@ int run_delete(SESSION& session) {
         return EXIT_REJECTED;
     }
 
-    std::string message = "Deleted " + name + " from " + folder;
+    std::string message = "Deleted " + name + " from " + shown_path(folder);
     JSON document = {{"deleted", name}, {"folder", folder}, {"now_from", nullptr}};
     // A copy in the other folder, or a golden one, takes over at the next load.
+    // What loading says again was said when the command started.
+    session.capture([](const POSTED&) {}, nullptr);
     GFPDB_HELPER::refresh_flash_managers();
+    session.end_capture();
     if (GFPDB_MGR* again = GFPDB_HELPER::get_flash_manager(name, true, false)) {
         GFPDB_FLASH* other = again->get_flash(name, true);
         const std::string source =
@@ -235,11 +238,11 @@ int run_config_custom_dir(SESSION& session) {
     const JSON document = {{"custom_dir", stored.empty() ? JSON() : JSON(stored)},
                            {"settings_file", cfg_get_user_ini_file()}};
     emit(session, document, [](std::ostream& out, const JSON& shown) {
-        print_fields(
-            out, "",
-            {{"Custom folder",
-              shown["custom_dir"].is_null() ? "not set" : shown["custom_dir"].get<std::string>()},
-             {"Settings file", shown["settings_file"].get<std::string>()}});
+        print_fields(out, "",
+                     {{"Custom folder", shown["custom_dir"].is_null()
+                                            ? "not set"
+                                            : shown_path(shown["custom_dir"].get<std::string>())},
+                      {"Settings file", shown_path(shown["settings_file"].get<std::string>())}});
     });
     return EXIT_OK;
 }

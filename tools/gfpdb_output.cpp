@@ -1,6 +1,7 @@
 // Output of the gfpdb command: aligned columns, wrapped lines, flows, JSON and errors.
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <ostream>
 #include <sstream>
@@ -131,6 +132,16 @@ void emit(const SESSION& session, const JSON& document,
         print_json(std::cout, document);
     else
         people(std::cout, document);
+}
+
+std::string shown_path(const std::string& path) {
+    std::error_code error;
+    std::string here = std::filesystem::current_path(error).string();
+    if (!here.empty() && here.back() != '/')
+        here += '/';
+    return !error && path.size() > here.size() && path.compare(0, here.size(), here) == 0
+               ? path.substr(here.size())
+               : path;
 }
 
 void print_error(const std::string& text) {

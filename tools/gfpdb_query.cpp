@@ -119,7 +119,7 @@ void print_device(std::ostream& out, const JSON& device) {
         if (device["parameters"].contains(row.key))
             fields.emplace_back(row.label, cell_text(device["parameters"][row.key]));
     fields.emplace_back("Generic name", device["generic_name"].get<std::string>());
-    fields.emplace_back("Folder", device["folder"].get<std::string>());
+    fields.emplace_back("Folder", shown_path(device["folder"].get<std::string>()));
     print_fields(out, "  ", fields);
     print_flows(out, device["flows"]);
 }

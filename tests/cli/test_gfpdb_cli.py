@@ -397,7 +397,9 @@ class AddDelete(CliCase):
         before = self.snapshot()
         added = self.add("GF_NEW")
         self.assertEqual(added.returncode, 0, added.stderr)
-        self.assertIn(os.path.join(self.custom, "pgm_flash_GF_NEW.xml"), added.stdout)
+        # People read paths under the working folder relative to it.
+        self.assertEqual(added.stdout, "Added GF_NEW to custom/pgm_flash_GF_NEW.xml\n")
+        self.assertTrue(os.path.exists(os.path.join(self.custom, "pgm_flash_GF_NEW.xml")))
         row = self.devices("--family", "Brisca")["GF_NEW"]
         self.assertEqual((row["source"], row["removable"], row["template"]),
                          ("custom", True, "Winbond"))
