@@ -315,24 +315,25 @@ void print_report(std::ostream& out, const JSON& report) {
             kept[k] += entry["state"] == "loads";
         }
     }
-    out << report["path"].get<std::string>() << ": " << (report["ok"] ? "OK" : "FAILED");
+    std::string header =
+        report["path"].get<std::string>() + ": " + (report["ok"] ? "OK" : "FAILED");
     if (!report["kind"].is_null()) {
         std::vector<std::string> parts;
         add_count(parts, kept[0], totals[0], "device");
         add_count(parts, kept[1], totals[1], "template");
-        out << ", " << report["kind"].get<std::string>() << " file, "
-            << (parts.empty() ? "holds no device or template"
-                              : "loads " + parts[0] + (parts.size() > 1 ? ", " + parts[1] : ""));
+        header += ", " + report["kind"].get<std::string>() + " file, " +
+                  (parts.empty() ? "holds no device or template"
+                                 : "loads " + parts[0] + (parts.size() > 1 ? ", " + parts[1] : ""));
     }
-    out << '\n';
+    print_text(out, "", "    ", header);
     const JSON& schema_errors = report["schema_errors"];
     for (size_t i = 0; i < schema_errors.size() && i < shown_schema_errors; ++i)
-        out << "  " << schema_errors[i].get<std::string>() << '\n';
+        print_text(out, "  ", "      ", schema_errors[i].get<std::string>());
     if (schema_errors.size() > shown_schema_errors)
         out << "  ... and " << schema_errors.size() - shown_schema_errors
             << " more schema errors\n";
     for (const JSON& message : report["messages"])
-        out << "  " << message["line"].get<std::string>() << '\n';
+        print_text(out, "  ", "      ", message["line"].get<std::string>());
     const char* const titles[] = {"loads:", "dropped:", "hidden by a built-in device:"};
     for (int s = 0; s < 3; ++s) {
         if (by_state[s].empty())
@@ -341,7 +342,7 @@ void print_report(std::ostream& out, const JSON& report) {
         print_wrapped(out, "    ", by_state[s]);
     }
     for (const JSON& note : report["notes"])
-        out << "  note: " << note.get<std::string>() << '\n';
+        print_text(out, "  note: ", "      ", note.get<std::string>());
 }
 
 // The files a path names: itself, or a folder's pgm_flash_*.xml as loading would find them.

@@ -124,6 +124,10 @@ void print_table(std::ostream& out, const std::vector<COLUMN>& columns, const JS
 // Items joined by two spaces, wrapped to the line width under `indent`.
 void print_wrapped(std::ostream& out, const std::string& indent,
                    const std::vector<std::string>& items);
+// A text wrapped at spaces to the line width: `indent` before the first line, `continuation`
+// before the others.
+void print_text(std::ostream& out, const std::string& indent, const std::string& continuation,
+                const std::string& text);
 // "Label  value" lines with the values aligned.
 void print_fields(std::ostream& out, const std::string& indent,
                   const std::vector<std::pair<std::string, std::string>>& fields);

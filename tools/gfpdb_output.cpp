@@ -111,6 +111,24 @@ void print_wrapped(std::ostream& out, const std::string& indent,
         out << line << '\n';
 }
 
+void print_text(std::ostream& out, const std::string& indent, const std::string& continuation,
+                const std::string& text) {
+    std::string line = indent;
+    size_t start = line.size();
+    std::istringstream words(text);
+    for (std::string word; words >> word;) {
+        if (line.size() > start && line.size() + 1 + word.size() > LINE_WIDTH) {
+            out << line << '\n';
+            line = continuation;
+            start = line.size();
+        }
+        if (line.size() > start)
+            line += ' ';
+        line += word;
+    }
+    out << line << '\n';
+}
+
 void print_fields(std::ostream& out, const std::string& indent,
                   const std::vector<std::pair<std::string, std::string>>& fields) {
     size_t width = 0;

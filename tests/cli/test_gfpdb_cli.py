@@ -275,11 +275,11 @@ class Check(CliCase):
         self.template = text[text.index("  <USER_TEMPLATE>"):text.index("</QSPI_FLASH>")]
 
     def write(self, name, *records, root="QSPI_FLASH"):
-        path = os.path.join(self.files, name)
-        with open(path, "w") as f:
+        """Writes a database file; returns its path as the program is given it."""
+        with open(os.path.join(self.files, name), "w") as f:
             f.write('<?xml version="1.0" encoding="UTF-8"?>\n<%s version="1">\n%s</%s>\n'
                     % (root, "".join(records), root))
-        return path
+        return os.path.join("files", name)
 
     def device(self, name, device_id="0xEF 0x40 0x18"):
         return self.flash.replace(">GF_GOOD<", ">%s<" % name).replace(
@@ -319,8 +319,10 @@ class Check(CliCase):
         self.assertEqual([m["id"] for m in report["messages"]], [20477])
         people = self.gfpdb("check", path)
         self.assertEqual(people.returncode, 1)
-        self.assertIn("FAILED, QSPI file, loads 1 of 3 devices, 0 of 1 template", people.stdout)
-        self.assertIn("Warning (20477): Device ID '0xEF 0x4G' is invalid.", people.stdout)
+        self.assert_fits_screen(people.stdout)
+        words = " ".join(people.stdout.split())  # long messages are wrapped
+        self.assertIn("FAILED, QSPI file, loads 1 of 3 devices, 0 of 1 template", words)
+        self.assertIn("Warning (20477): Device ID '0xEF 0x4G' is invalid.", words)
 
     def test_schema_error_names_file_and_line(self):
         broken = self.device("GF_S").replace("<TOTAL_DEVICE_DIE>1</TOTAL_DEVICE_DIE>", "")
@@ -330,7 +332,9 @@ class Check(CliCase):
         errors = document["files"][0]["schema_errors"]
         self.assertEqual(len(errors), 1)
         self.assertRegex(errors[0], "^" + path + r":\d+: .*TOTAL_DEVICE_DIE")
-        self.assertIn(path + ":", self.gfpdb("check", path).stdout)
+        people = self.gfpdb("check", path).stdout
+        self.assertIn(path + ":", people)
+        self.assert_fits_screen(people)
 
     def test_duplicates(self):
         path = self.write("pgm_flash_dup.xml", self.device("GF_D"), self.device("GF_D"),
@@ -351,7 +355,8 @@ class Check(CliCase):
 
     def test_against_the_host_folder(self):
         # A host user template of the same name wins; a built-in device name hides the device.
-        shutil.copy(self.write("pgm_flash_host.xml", self.user_template("T_HOST")),
+        shutil.copy(os.path.join(self.tmp, self.write("pgm_flash_host.xml",
+                                                      self.user_template("T_HOST"))),
                     os.path.join(self.host, "xml"))
         path = self.write("pgm_flash_against.xml", self.device("SQD128"),
                           self.user_template("T_HOST"))
