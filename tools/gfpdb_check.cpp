@@ -3,8 +3,10 @@
 // Each file is copied alone into a throw-away custom folder and loaded by a fresh manager,
 // against the host folder's golden and host devices, exactly as loading the custom folder
 // would. What the file holds is then compared with what the manager kept from it.
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <ostream>
 #include <set>
@@ -36,13 +38,17 @@ const FILE_KIND file_kinds[] = {
 
 // How the schema library says that a file's root belongs to no format of this schema.
 const char* const foreign_root_error =
-    "No matching global declaration available for the "
-    "validation root";
+    "No matching global declaration available for the validation root";
 
 const char* const user_file_prefix = "pgm_flash_";
 const char* const user_file_suffix = ".xml";
 const char* const custom_folder_line = "Parsing XML file in custom directory: ";
 const char* const skip_line = "Skip ";
+
+// What becomes of a device or template of a checked file.
+const char* const state_loads = "loads";
+const char* const state_dropped = "dropped";
+const char* const state_hidden = "hidden";  // behind a built-in device of the same name
 
 // Settings under which the SD/MMC manager reads user files at all.
 const char* const sdmmc_settings[] = {"pgm_enable_sdmmc", "pgm_enable_custom_sdmmc"};
@@ -165,8 +171,10 @@ LOAD_RESULT load(SESSION& session, const FILE_KIND& kind, const std::string& fil
     TEMP_FOLDER folder;
     const std::string name = fs::path(file).filename().string();
     std::error_code error;
-    fs::copy_file(file, folder.path() + (is_user_file_name(name) ? name : "pgm_flash_checked.xml"),
-                  error);
+    if (!folder.path().empty())
+        fs::copy_file(file,
+                      folder.path() + (is_user_file_name(name) ? name : "pgm_flash_checked.xml"),
+                      error);
     if (folder.path().empty() || error) {
         result.skipped.push_back("cannot copy the file to a temporary folder");
         return result;
@@ -193,14 +201,14 @@ LOAD_RESULT load(SESSION& session, const FILE_KIND& kind, const std::string& fil
 
     std::set<std::string> seen;
     for (const std::string& device : content.devices) {
-        std::string state = "dropped";
+        std::string state = state_dropped;
         if (!seen.insert(device).second) {
             // a later device of the same name: a duplicate
         } else if (manager->device_is_legacy(device, true)) {
-            state = "hidden";
+            state = state_hidden;
         } else if (GFPDB_FLASH* flash = manager->get_flash(device, true)) {
             if (SESSION::folder_of(flash) == folder.path())
-                state = "loads";
+                state = state_loads;
         }
         result.devices.push_back(state);
     }
@@ -209,8 +217,8 @@ LOAD_RESULT load(SESSION& session, const FILE_KIND& kind, const std::string& fil
     for (const std::string& user_template : content.templates) {
         const bool first = seen.insert(user_template).second;
         const bool kept = std::find(loaded.begin(), loaded.end(), user_template) != loaded.end();
-        result.templates.push_back(first && kept && !baseline.count(user_template) ? "loads"
-                                                                                   : "dropped");
+        const bool loads = first && kept && !baseline.count(user_template);
+        result.templates.push_back(loads ? state_loads : state_dropped);
     }
     // Messages name the folder of the copy; the user knows the file's own.
     const std::string real_folder = FIO_PATH(file).full_directory();
@@ -275,9 +283,9 @@ JSON check_file(SESSION& session, const std::string& file, const std::set<std::s
     const auto record = [&](const char* key, const std::vector<std::string>& names,
                             const std::vector<std::string>& states) {
         for (size_t i = 0; i < names.size(); ++i) {
-            const std::string state = i < states.size() ? states[i] : "dropped";
+            const std::string state = i < states.size() ? states[i] : state_dropped;
             report[key].push_back({{"name", names[i]}, {"state", state}});
-            if (state != "loads")
+            if (state != state_loads)
                 report["ok"] = false;
         }
     };
@@ -299,32 +307,41 @@ void add_count(std::vector<std::string>& parts, size_t count, size_t of, const c
 // Schema errors shown to people; the JSON output keeps them all.
 constexpr size_t shown_schema_errors = 10;
 
+// The kinds of record a file holds, and the states a record ends in, in the order shown.
+struct RECORD_KIND {
+    const char* key;  // of the report
+    const char* word;
+};
+const RECORD_KIND record_kinds[] = {{"devices", "device"}, {"templates", "template"}};
+struct RECORD_STATE {
+    const char* state;
+    const char* title;
+};
+const RECORD_STATE record_states[] = {
+    {state_loads, "loads:"},
+    {state_dropped, "dropped:"},
+    {state_hidden, "hidden by a built-in device:"},
+};
+
 void print_report(std::ostream& out, const JSON& report) {
-    size_t totals[2] = {0, 0};
-    size_t kept[2] = {0, 0};
-    std::vector<std::string> by_state[3];  // loads, dropped, hidden
-    const char* const states[] = {"loads", "dropped", "hidden"};
-    const char* const kinds[] = {"devices", "templates"};
-    for (int k = 0; k < 2; ++k) {
-        for (const JSON& entry : report[kinds[k]]) {
-            ++totals[k];
-            for (int s = 0; s < 3; ++s)
-                if (entry["state"] == states[s])
-                    by_state[s].push_back(std::string(k == 0 ? "device " : "template ") +
-                                          entry["name"].get<std::string>());
-            kept[k] += entry["state"] == "loads";
+    std::vector<std::string> parts;
+    std::map<std::string, std::vector<std::string>> by_state;  // "device GF_A", ...
+    for (const RECORD_KIND& kind : record_kinds) {
+        size_t kept = 0;
+        for (const JSON& entry : report[kind.key]) {
+            const std::string state = entry["state"].get<std::string>();
+            kept += state == state_loads;
+            by_state[state].push_back(std::string(kind.word) + " " +
+                                      entry["name"].get<std::string>());
         }
+        add_count(parts, kept, report[kind.key].size(), kind.word);
     }
     std::string header =
         report["path"].get<std::string>() + ": " + (report["ok"] ? "OK" : "FAILED");
-    if (!report["kind"].is_null()) {
-        std::vector<std::string> parts;
-        add_count(parts, kept[0], totals[0], "device");
-        add_count(parts, kept[1], totals[1], "template");
+    if (!report["kind"].is_null())
         header += ", " + report["kind"].get<std::string>() + " file, " +
                   (parts.empty() ? "holds no device or template"
                                  : "loads " + parts[0] + (parts.size() > 1 ? ", " + parts[1] : ""));
-    }
     print_text(out, "", "    ", header);
     const JSON& schema_errors = report["schema_errors"];
     for (size_t i = 0; i < schema_errors.size() && i < shown_schema_errors; ++i)
@@ -334,12 +351,12 @@ void print_report(std::ostream& out, const JSON& report) {
             << " more schema errors\n";
     for (const JSON& message : report["messages"])
         print_text(out, "  ", "      ", message["line"].get<std::string>());
-    const char* const titles[] = {"loads:", "dropped:", "hidden by a built-in device:"};
-    for (int s = 0; s < 3; ++s) {
-        if (by_state[s].empty())
+    for (const RECORD_STATE& state : record_states) {
+        const auto named = by_state.find(state.state);
+        if (named == by_state.end())
             continue;
-        out << "  " << titles[s] << '\n';
-        print_wrapped(out, "    ", by_state[s]);
+        out << "  " << state.title << '\n';
+        print_wrapped(out, "    ", named->second);
     }
     for (const JSON& note : report["notes"])
         print_text(out, "  note: ", "      ", note.get<std::string>());
