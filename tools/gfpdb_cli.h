@@ -109,8 +109,7 @@ DEV_FAMILY_ENUM parse_family(const std::string& text);
 // "Jorra (72)".
 std::string family_label(DEV_FAMILY_ENUM family);
 
-// Output for people.
-// Lines stay within an 80-column terminal.
+// Output for people: lines stay within an 80-column terminal.
 constexpr size_t LINE_WIDTH = 79;
 
 struct COLUMN {
@@ -119,7 +118,7 @@ struct COLUMN {
 };
 // A value as a cell: null or empty shows "-", booleans "yes" or "no".
 std::string cell_text(const JSON& cell);
-// Aligned columns; a missing, null or empty cell shows "-", booleans "yes" or "no".
+// Aligned columns, one row per object of `rows`.
 void print_table(std::ostream& out, const std::vector<COLUMN>& columns, const JSON& rows);
 // Items joined by two spaces, wrapped to the line width under `indent`.
 void print_wrapped(std::ostream& out, const std::string& indent,
@@ -146,8 +145,8 @@ void print_flow(std::ostream& out, const std::string& title, const JSON& flow);
 // A template's operations for one flow, golden or user; null when no template has the name.
 const std::vector<GFPDB_OPERATION*>* template_flow(GFPDB_MGR* manager, std::string name,
                                                    GFPDB_PROG_FLOW_TYPE flow);
-// The flows to show: {"sfl", SFL} and/or {"sdm", SDM} as --flow asks.
-std::vector<std::pair<std::string, GFPDB_PROG_FLOW_TYPE>> chosen_flows(const OPTIONS& options);
+// The flows a --flow value names: {"sfl", SFL} and/or {"sdm", SDM}; "" names both.
+std::vector<std::pair<std::string, GFPDB_PROG_FLOW_TYPE>> chosen_flows(const std::string& flow);
 
 // The subcommands; each answers an EXIT_STATUS.
 int run_families(SESSION& session);

@@ -78,7 +78,7 @@ GFPDB_FLASH* build_device(GFPDB_MGR* manager, const OPTIONS& options) {
             flash->set_parameter_value(value.param, options.*value.number);
     }
     // The device owns copies: the template's operations stay the manager's.
-    for (const auto& [key, flow] : chosen_flows(OPTIONS())) {
+    for (const auto& [key, flow] : chosen_flows("")) {
         std::vector<GFPDB_OPERATION*> copies;
         for (GFPDB_OPERATION* operation : *template_flow(manager, options.template_name, flow))
             copies.push_back(

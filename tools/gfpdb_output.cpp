@@ -223,11 +223,11 @@ void print_flow(std::ostream& out, const std::string& title, const JSON& flow) {
     }
 }
 
-std::vector<std::pair<std::string, GFPDB_PROG_FLOW_TYPE>> chosen_flows(const OPTIONS& options) {
+std::vector<std::pair<std::string, GFPDB_PROG_FLOW_TYPE>> chosen_flows(const std::string& flow) {
     std::vector<std::pair<std::string, GFPDB_PROG_FLOW_TYPE>> flows;
-    if (options.flow != "sdm")
+    if (flow != "sdm")
         flows.emplace_back("sfl", GFPDB_PROG_FLOW_TYPE_SFL);
-    if (options.flow != "sfl")
+    if (flow != "sfl")
         flows.emplace_back("sdm", GFPDB_PROG_FLOW_TYPE_SDM);
     return flows;
 }

@@ -273,7 +273,7 @@ int run_show(SESSION& session) {
         JSON flows = JSON::object();
         // SD/MMC devices have no flows; asking for one would stop the program.
         if (manager->is_flash_operation_supported())
-            for (const auto& [key, flow] : chosen_flows(session.options))
+            for (const auto& [key, flow] : chosen_flows(session.options.flow))
                 flows[key] = flow_json(flash->get_operation_list(flow));
         device["flows"] = flows;
     }
@@ -295,7 +295,7 @@ int run_templates(SESSION& session) {
     JSON rows = JSON::array();
     for (const std::string& name : manager->get_prog_flow_template_list()) {
         JSON row = {{"name", name}, {"kind", contains(user_templates, name) ? "user" : "golden"}};
-        for (const auto& [key, flow] : chosen_flows(OPTIONS())) {
+        for (const auto& [key, flow] : chosen_flows("")) {
             size_t actions = 0;
             for (GFPDB_OPERATION* operation : *template_flow(manager, name, flow))
                 actions += operation->get_action_list()->size();
@@ -324,7 +324,7 @@ int run_show_template(SESSION& session) {
         return EXIT_REJECTED;
     }
     JSON flows = JSON::object();
-    for (const auto& [key, flow] : chosen_flows(session.options))
+    for (const auto& [key, flow] : chosen_flows(session.options.flow))
         flows[key] = flow_json(template_flow(manager, name, flow));
     const bool user = contains(manager->get_user_template_list(), name);
     const JSON document = {{"name", name}, {"kind", user ? "user" : "golden"}, {"flows", flows}};
