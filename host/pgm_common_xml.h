@@ -39,6 +39,10 @@ public:
     // rename so that no reader sees half a file. The tree stays the caller's.
     static bool write_xml(const PGM_COMMON_XML_ELEMENT* root, const std::string& xml_file);
 
+    // Whether a file can hold the text and give it back unchanged: UTF-8 of characters that
+    // XML 1.0 allows (no control characters but tab, line feed and carriage return).
+    static bool is_storable_text(const std::string& text);
+
     // The element classes of a file kind; a kind without a factory is read as a plain element.
     static void register_element_factory(PGM_COMMON_XML_FILE_ENUM file_kind,
                                          PGM_COMMON_XML_ENUM kind,

@@ -259,8 +259,10 @@ bool number_is_valid(const std::string& value, uint64_t min, uint64_t max) {
     if (hexadecimal ? !consists_of(value.substr(2), "abcdefABCDEF0123456789")
                     : !consists_of(value, "0123456789"))
         return false;
-    const uint64_t number = PGM_COMMON::convert_string_to_qword(value, false);
-    return number >= min && number <= max;
+    // A number beyond 64 bits converts to 0, which would pass a rule whose range holds 0.
+    bool fits = false;
+    const uint64_t number = PGM_COMMON::convert_string_to_qword(value, false, &fits);
+    return fits && number >= min && number <= max;
 }
 
 bool value_follows_rule(const ACTION_PROPERTY_RULE& row, const std::string& value) {

@@ -853,13 +853,43 @@ namespace {
 // rule reads it, decimal unless it starts with "0x", so that a leading zero means what it
 // meant when the value was validated (010 is ten).
 uint64_t number_of(const std::string& text) {
-    return PGM_COMMON::convert_string_to_qword(text, false);
+    bool fits = false;
+    const uint64_t number = PGM_COMMON::convert_string_to_qword(text, false, &fits);
+    // Beyond 64 bits the conversion gives 0; such a text is no 32-bit number either.
+    return fits ? number : UINT64_MAX;
 }
+
+// The text parameters of a record and the warning that refuses each one that a file cannot
+// hold (the programming flow template is the one no writer validates).
+struct DEVICE_TEXT {
+    GFPDB_FLASH_PARAM param;
+    GFPDB_MESSAGE_ID warning;
+};
+const DEVICE_TEXT device_texts[] = {
+    {GFPDB_FLASH_PARAM_ID, GFPDB_INVALID_DEVICE_ID_WITH_EMPTY_STRING_OR_SPECIAL_CHAR},
+    {GFPDB_FLASH_PARAM_IO_VOLTAGE, GFPDB_INVALID_IO_VOLTAGE},
+    {GFPDB_FLASH_PARAM_TEMPLATE_NAME,
+     GFPDB_INVALID_TEMPLATE_NAME_WITH_EMPTY_STRING_OR_SPECIAL_CHAR},
+    {GFPDB_FLASH_PARAM_PROG_FLOW_TEMPLATE, GFPDB_INVALID_PROGRAMMING_FLOW_TEMPLATE},
+};
+
+const char* const not_storable = " (not text a database file can hold)";
 }  // namespace
 
 bool GFPDB_QSPI_MGR::flash_fits_file_format(GFPDB_FLASH* flash) {
     GFPDB_ASSERT(flash, source);
-    bool fits = true;
+    bool fits = GFPDB_MGR::flash_fits_file_format(flash);
+    for (const DEVICE_TEXT& text : device_texts) {
+        const std::string value = flash->get_parameter_value(text.param);
+        if (!PGM_COMMON_XML::is_storable_text(value)) {
+            gfpdb_post(text.warning, value + not_storable);
+            fits = false;
+        }
+    }
+    if (!PGM_COMMON_XML::is_storable_text(flash->get_density())) {
+        gfpdb_post(GFPDB_INVALID_DEVICE_DENSITY, flash->get_density() + not_storable);
+        fits = false;
+    }
     for (GFPDB_PROG_FLOW_TYPE flow : {GFPDB_PROG_FLOW_TYPE_SFL, GFPDB_PROG_FLOW_TYPE_SDM}) {
         for (GFPDB_OPERATION* op : *flash->get_operation_list(flow)) {
             for (GFPDB_ACTION* act : *op->get_action_list()) {
@@ -872,10 +902,22 @@ bool GFPDB_QSPI_MGR::flash_fits_file_format(GFPDB_FLASH* flash) {
                                    value + " (more than 32 bits)");
                         fits = false;
                     }
-                    // The file's line-break escape needs two characters to work on.
-                    if (property == GFPDB_ACT_PROPERTY_CUSTOM_DESCRIPTION && value.size() < 2) {
+                    if (!PGM_COMMON_XML::is_storable_text(value)) {
+                        gfpdb_post(GFPDB_QSPI_ACTION::property_warning(property),
+                                   value + not_storable);
+                        fits = false;
+                    }
+                    if (property != GFPDB_ACT_PROPERTY_CUSTOM_DESCRIPTION)
+                        continue;
+                    // The file's line-break escape needs two characters to work on, and a
+                    // backslash before an "n" would come back as a line break.
+                    if (value.size() < 2) {
                         gfpdb_post(GFPDB_INVALID_ACTION_CUSTOM_DESCRIPTION,
                                    value + " (fewer than two characters)");
+                        fits = false;
+                    } else if (value.find("\\n") != std::string::npos) {
+                        gfpdb_post(GFPDB_INVALID_ACTION_CUSTOM_DESCRIPTION,
+                                   value + " (a backslash before n reads back as a line break)");
                         fits = false;
                     }
                 }
