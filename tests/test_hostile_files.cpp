@@ -1,0 +1,665 @@
+// User files that attack the loader: entities and DTDs reaching for local files or the
+// network, entity bombs, deep nesting, huge values, foreign encodings, truncated and empty
+// files, numbers past 32 bits, things that are not files, and actions whose children the
+// schema cannot tie to their type. Each load ends within a generous bound, the file is named
+// where it is refused, and its devices are dropped as the loading rules say.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "pgm/gfpdb/gfpdb_sdmmc_mgr.h"
+#include "support/qspi_fixture.h"
+
+namespace {
+
+using namespace gfpdb_test;
+
+// ---------------------------------------------------------------------------------------------
+// Watching for reads and connections
+
+// Reports whether anyone opened one of the watched files since it was made.
+class OPEN_WATCH {
+public:
+    explicit OPEN_WATCH(const std::vector<std::string>& files)
+        : m_fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+        EXPECT_GE(m_fd, 0);
+        for (const std::string& file : files)
+            EXPECT_GE(inotify_add_watch(m_fd, file.c_str(), IN_OPEN | IN_ACCESS), 0) << file;
+    }
+    ~OPEN_WATCH() { close(m_fd); }
+    OPEN_WATCH(const OPEN_WATCH&) = delete;
+    OPEN_WATCH& operator=(const OPEN_WATCH&) = delete;
+    bool anything_opened() const {
+        alignas(inotify_event) char buffer[4096];
+        return read(m_fd, buffer, sizeof buffer) > 0;
+    }
+
+private:
+    int m_fd;
+};
+
+// A local TCP port that listens and reports whether anyone connected.
+class LISTENER {
+public:
+    LISTENER() : m_fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        EXPECT_EQ(bind(m_fd, reinterpret_cast<sockaddr*>(&address), size), 0);
+        EXPECT_EQ(listen(m_fd, 16), 0);
+        EXPECT_EQ(getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &size), 0);
+        m_url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/";
+    }
+    ~LISTENER() { close(m_fd); }
+    LISTENER(const LISTENER&) = delete;
+    LISTENER& operator=(const LISTENER&) = delete;
+    const std::string& url() const { return m_url; }
+    bool anyone_connected() const {
+        pollfd p{m_fd, POLLIN, 0};
+        return poll(&p, 1, 0) > 0;
+    }
+
+private:
+    int m_fd;
+    std::string m_url;
+};
+
+long max_rss_kb() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Documents
+
+const std::string utf8_declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+
+std::string qspi_root(const std::string& body, const std::string& attributes = "") {
+    return "<QSPI_FLASH version=\"1\"" + attributes + ">\n" + body + "</QSPI_FLASH>\n";
+}
+
+std::string card_xml(const std::string& name, const std::string& density = "16GB") {
+    return "<FLASH><DEVICE_INFO><DEVICE_NAME>" + name +
+           "</DEVICE_NAME><DEVICE_IO_VOLTAGE>1.8V</DEVICE_IO_VOLTAGE><DEVICE_DENSITY>" + density +
+           "</DEVICE_DENSITY></DEVICE_INFO></FLASH>\n";
+}
+
+// Everything the two formats differ in, so that one hostile document serves both managers.
+struct FORMAT {
+    const char* label;
+    const char* root;
+    std::string (*device)(const std::string& name);
+};
+
+const FORMAT qspi = {"QSPI", "QSPI_FLASH",
+                     [](const std::string& name) { return device_xml(name); }};
+const FORMAT sdmmc = {"SD/MMC", "SDMMC_FLASH",
+                      [](const std::string& name) { return card_xml(name); }};
+
+std::string file_of(const FORMAT& format, const std::string& body,
+                    const std::string& prolog = utf8_declaration) {
+    return prolog + "<" + format.root + " version=\"1\">\n" + body + "</" + format.root + ">\n";
+}
+
+// ASCII text as UTF-16 with a byte-order mark.
+std::string utf16(const std::string& ascii, bool little_endian) {
+    std::string out = little_endian ? "\xFF\xFE" : "\xFE\xFF";
+    for (char c : ascii) {
+        out += little_endian ? std::string{c, '\0'} : std::string{'\0', c};
+    }
+    return out;
+}
+
+std::string nested(const std::string& element, int depth, const std::string& inner = "") {
+    std::string text;
+    for (int i = 0; i < depth; ++i)
+        text += "<" + element + ">";
+    text += inner;
+    for (int i = 0; i < depth; ++i)
+        text += "</" + element + ">";
+    return text;
+}
+
+std::string entity_bomb(const FORMAT& format) {
+    std::string dtd = "<!DOCTYPE " + std::string(format.root) + " [\n<!ENTITY l0 \"lol\">\n";
+    for (int i = 1; i <= 10; ++i) {
+        dtd += "<!ENTITY l" + std::to_string(i) + " \"";
+        for (int j = 0; j < 10; ++j)
+            dtd += "&l" + std::to_string(i - 1) + ";";
+        dtd += "\">\n";
+    }
+    return file_of(format, format.device("&l10;"), utf8_declaration + dtd + "]>\n");
+}
+
+// One big entity referenced many times: no nesting, quadratic growth.
+std::string quadratic_blowup(const FORMAT& format) {
+    const std::string dtd = "<!DOCTYPE " + std::string(format.root) + " [<!ENTITY a \"" +
+                            std::string(100000, 'a') + "\">]>\n";
+    std::string name;
+    for (int i = 0; i < 10000; ++i)
+        name += "&a;";
+    return file_of(format, format.device(name), utf8_declaration + dtd);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Fixture
+
+class HostileFiles : public QSPI_DB_TEST {
+protected:
+    void SetUp() override {
+        QSPI_DB_TEST::SetUp();
+        cfg_set_value("pgm_enable_custom_sdmmc", true);
+        m_rss_before = max_rss_kb();
+    }
+
+    // Generous bounds: the point is that a load ends and stays small, not how fast it is.
+    void expect_bounded(std::chrono::steady_clock::time_point start) {
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
+        EXPECT_LT(max_rss_kb() - m_rss_before, 512 * 1024) << "kB more at the peak";
+    }
+
+    std::unique_ptr<QSPI_MGR_PROBE> load_qspi() {
+        const auto start = std::chrono::steady_clock::now();
+        auto mgr = load();
+        expect_bounded(start);
+        return mgr;
+    }
+
+    // Whether a manager of the format, loaded now, has the device.
+    bool loads(const FORMAT& format, const std::string& name) {
+        const auto start = std::chrono::steady_clock::now();
+        bool found = false;
+        if (&format == &qspi) {
+            found = load()->device_exist_in_db(name, true);
+        } else {
+            GFPDB_SDMMC_MGR mgr;
+            found = mgr.device_exist_in_db(name, true);
+        }
+        expect_bounded(start);
+        return found;
+    }
+
+    // The debug line that skips a file of the custom folder; it names the file, then says why.
+    static std::string skip_line(const MESSAGE_RECORDER& recorder, const std::string& name) {
+        const std::string head = "Skip " + name + " due to parsing error: ";
+        for (const std::string& line : recorder.debug) {
+            if (line.compare(0, head.size(), head) == 0)
+                return line;
+        }
+        return "";
+    }
+
+    void expect_skipped(const MESSAGE_RECORDER& recorder, const std::string& name,
+                        const std::string& reason = "") {
+        const std::string line = skip_line(recorder, name);
+        ASSERT_FALSE(line.empty()) << name << " was not skipped";
+        EXPECT_NE(line.find(custom_dir() + name), std::string::npos) << line.substr(0, 300);
+        EXPECT_NE(line.find(reason), std::string::npos) << line.substr(0, 300);
+    }
+
+    long m_rss_before = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Reaching outside
+
+TEST_F(HostileFiles, EntitiesReachingForALocalFileAreRefusedUnread) {
+    TEMP_DIR outside;
+    const std::string secret = outside / "secret.txt";
+    const std::string dtd = outside / "leak.dtd";
+    write_file(secret, "TOP-SECRET-CONTENT");
+    write_file(dtd, "<!ENTITY leak SYSTEM \"file://" + secret + "\">\n<!ENTITY % p \"\">");
+    const std::pair<std::string, std::string> documents[] = {
+        {"pgm_flash_file_entity.xml",
+         "<!DOCTYPE QSPI_FLASH [<!ENTITY x SYSTEM \"file://" + secret + "\">]>\n"},
+        {"pgm_flash_path_entity.xml",
+         "<!DOCTYPE QSPI_FLASH [<!ENTITY x SYSTEM \"" + secret + "\">]>\n"},
+        {"pgm_flash_parameter_entity.xml", "<!DOCTYPE QSPI_FLASH [<!ENTITY % p SYSTEM \"" + dtd +
+                                               "\"> %p; <!ENTITY x \"&leak;\">]>\n"},
+        {"pgm_flash_external_dtd.xml",
+         "<!DOCTYPE QSPI_FLASH SYSTEM \"" + dtd + "\" [<!ENTITY x \"&leak;\">]>\n"},
+        {"pgm_flash_public_dtd.xml",
+         "<!DOCTYPE QSPI_FLASH PUBLIC \"-//X//DTD X//EN\" \"file://" + dtd + "\">\n"},
+    };
+    for (const auto& [name, doctype] : documents)
+        write_file(custom_dir() + name, utf8_declaration + doctype + qspi_root(device_xml("&x;")));
+    write_custom_file("pgm_flash_z_good.xml", device_xml("GOOD"));
+
+    OPEN_WATCH watch({secret, dtd});
+    MESSAGE_RECORDER recorder;
+    auto mgr = load_qspi();
+    EXPECT_FALSE(watch.anything_opened());
+    EXPECT_TRUE(recorder.posted.empty());
+    for (const auto& [name, doctype] : documents) {
+        SCOPED_TRACE(name);
+        expect_skipped(recorder, name, "a DOCTYPE is not allowed in a database file");
+    }
+    EXPECT_EQ(mgr->m_flash_db_custom_dir_map.size(), 1u);
+    EXPECT_TRUE(mgr->device_exist_in_db("GOOD", true));
+    for (const std::string& line : recorder.debug)
+        EXPECT_EQ(line.find("TOP-SECRET"), std::string::npos) << line;
+    for (const auto& [device, flash] : mgr->m_flash_map)
+        EXPECT_EQ(device.find("TOP-SECRET"), std::string::npos);
+}
+
+TEST_F(HostileFiles, NetworkReferencesAreNeverFetched) {
+    LISTENER server;
+    const std::string url = server.url();
+    const std::string xsi = " xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\"";
+    struct CASE {
+        const char* name;
+        std::string text;
+        const char* device;  // a reference that is merely ignored leaves a valid file
+    };
+    const CASE cases[] = {
+        {"pgm_flash_dtd.xml",
+         utf8_declaration + "<!DOCTYPE QSPI_FLASH SYSTEM \"" + url + "db.dtd\">\n" +
+             qspi_root(device_xml("DTD")),
+         nullptr},
+        {"pgm_flash_entity.xml",
+         utf8_declaration + "<!DOCTYPE QSPI_FLASH [<!ENTITY x SYSTEM \"" + url + "x\">]>\n" +
+             qspi_root(device_xml("&x;")),
+         nullptr},
+        {"pgm_flash_schema_location.xml",
+         utf8_declaration + qspi_root(device_xml("SCHEMA_LOCATION"),
+                                      xsi + " xsi:noNamespaceSchemaLocation=\"" + url + "db.xsd\""),
+         "SCHEMA_LOCATION"},
+        {"pgm_flash_namespaced_schema.xml",
+         utf8_declaration + qspi_root(device_xml("NAMESPACED_SCHEMA"),
+                                      xsi + " xsi:schemaLocation=\"urn:x " + url + "x.xsd\""),
+         "NAMESPACED_SCHEMA"},
+        {"pgm_flash_stylesheet.xml",
+         utf8_declaration + "<?xml-stylesheet type=\"text/xsl\" href=\"" + url + "s.xsl\"?>\n" +
+             qspi_root(device_xml("STYLESHEET")),
+         "STYLESHEET"},
+        {"pgm_flash_xinclude.xml",
+         utf8_declaration +
+             qspi_root(device_xml("<xi:include xmlns:xi=\"http://www.w3.org/2001/XInclude\" "
+                                  "href=\"" +
+                                  url + "name\" parse=\"text\"/>")),
+         nullptr},
+    };
+    for (const CASE& c : cases)
+        write_file(custom_dir() + c.name, c.text);
+
+    MESSAGE_RECORDER recorder;
+    auto mgr = load_qspi();
+    EXPECT_FALSE(server.anyone_connected());
+    EXPECT_TRUE(recorder.posted.empty());
+    for (const CASE& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.device)
+            EXPECT_TRUE(mgr->device_exist_in_db(c.device, true));
+        else
+            expect_skipped(recorder, c.name);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Documents that cost: every one is refused or read within the bounds, in both formats
+
+struct HOSTILE {
+    const char* name;
+    std::string (*make)(const FORMAT& format);
+    const char* reason;  // what the skip line says, where it is ours to say
+};
+
+const HOSTILE hostile_documents[] = {
+    {"pgm_flash_bomb.xml", entity_bomb, "a DOCTYPE is not allowed"},
+    {"pgm_flash_quadratic.xml", quadratic_blowup, "a DOCTYPE is not allowed"},
+    {"pgm_flash_deep.xml",
+     [](const FORMAT& format) { return file_of(format, nested("FLASH", 100000)); }, ""},
+    {"pgm_flash_deep_value.xml",
+     [](const FORMAT& format) { return file_of(format, format.device(nested("B", 5000, "x"))); },
+     ""},
+    {"pgm_flash_empty.xml", [](const FORMAT&) { return std::string(); }, ""},
+    {"pgm_flash_blank.xml", [](const FORMAT&) { return std::string(4096, ' '); }, ""},
+    {"pgm_flash_declaration.xml", [](const FORMAT&) { return utf8_declaration; }, ""},
+    {"pgm_flash_binary.xml", [](const FORMAT&) { return std::string("\x00\x01\xFF\xFE\x80", 5); },
+     ""},
+    {"pgm_flash_latin1.xml",
+     [](const FORMAT& format) { return file_of(format, format.device("caf\xE9")); }, ""},
+    {"pgm_flash_unknown_encoding.xml",
+     [](const FORMAT& format) {
+         return file_of(format, format.device("X"),
+                        "<?xml version=\"1.0\" encoding=\"X-NO-SUCH\"?>\n");
+     },
+     ""},
+    {"pgm_flash_cut_utf16.xml",
+     [](const FORMAT& format) {
+         const std::string whole = utf16(file_of(format, format.device("CUT"), ""), true);
+         return whole.substr(0, whole.size() / 2 | 1);  // mid-document, mid-character
+     },
+     ""},
+    {"pgm_flash_other_root.xml",
+     [](const FORMAT& format) {
+         return file_of(&format == &qspi ? sdmmc : qspi, format.device("OTHER"));
+     },
+     ""},
+};
+
+class HostileDocuments : public HostileFiles,
+                         public ::testing::WithParamInterface<const FORMAT*> {};
+
+TEST_P(HostileDocuments, AreSkippedNamedAndBounded) {
+    const FORMAT& format = *GetParam();
+    for (const HOSTILE& h : hostile_documents)
+        write_file(custom_dir() + h.name, h.make(format));
+    write_file(custom_dir() + "pgm_flash_z_good.xml", file_of(format, format.device("GOOD")));
+    MESSAGE_RECORDER recorder;
+    EXPECT_TRUE(loads(format, "GOOD"));
+    EXPECT_TRUE(recorder.posted.empty());
+    for (const HOSTILE& h : hostile_documents) {
+        SCOPED_TRACE(h.name);
+        expect_skipped(recorder, h.name, h.reason);
+    }
+}
+
+// Each truncation of a valid file is refused, at any point; the untouched file loads.
+TEST_P(HostileDocuments, TruncatedFilesAreSkipped) {
+    const FORMAT& format = *GetParam();
+    const std::string whole = file_of(format, format.device("FIRST") + format.device("SECOND"));
+    const size_t end = whole.rfind("</");
+    std::vector<std::string> names;
+    for (size_t cut = 1; cut < end; cut += end / 9) {
+        names.push_back("pgm_flash_cut_" + std::to_string(cut) + ".xml");
+        write_file(custom_dir() + names.back(), whole.substr(0, cut));
+    }
+    MESSAGE_RECORDER recorder;
+    EXPECT_FALSE(loads(format, "FIRST"));
+    EXPECT_TRUE(recorder.posted.empty());
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        expect_skipped(recorder, name);
+    }
+    write_file(custom_dir() + "pgm_flash_whole.xml", whole);
+    EXPECT_TRUE(loads(format, "SECOND"));
+}
+
+// Files in other encodings are read as what they say they are.
+TEST_P(HostileDocuments, DeclaredEncodingsAreHonoured) {
+    const FORMAT& format = *GetParam();
+    const std::string utf16_prolog = "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n";
+    write_file(custom_dir() + "pgm_flash_utf16le.xml",
+               utf16(file_of(format, format.device("LE"), utf16_prolog), true));
+    write_file(custom_dir() + "pgm_flash_utf16be.xml",
+               utf16(file_of(format, format.device("BE"), utf16_prolog), false));
+    write_file(custom_dir() + "pgm_flash_latin1.xml",
+               file_of(format, format.device("LATIN"),
+                       "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<!-- caf\xE9 -->\n"));
+    write_file(custom_dir() + "pgm_flash_bom.xml",
+               "\xEF\xBB\xBF" + file_of(format, format.device("BOM")));
+    MESSAGE_RECORDER recorder;
+    for (const char* name : {"LE", "BE", "LATIN", "BOM"})
+        EXPECT_TRUE(loads(format, name)) << name;
+    EXPECT_TRUE(recorder.posted.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, HostileDocuments, ::testing::Values(&qspi, &sdmmc),
+                         [](const ::testing::TestParamInfo<const FORMAT*>& format) {
+                             return std::string(format.param == &qspi ? "Qspi" : "Sdmmc");
+                         });
+
+// ---------------------------------------------------------------------------------------------
+// Values
+
+TEST_F(HostileFiles, MultiMegabyteValuesAreReadOrRefusedByTheirRules) {
+    const std::string huge(4 * 1024 * 1024, 'a');
+    DEVICE_XML long_description{"LONG_DESCRIPTION"};
+    long_description.sfl_erase_actions = custom_action(huge);
+    DEVICE_XML long_id{"LONG_ID"};
+    long_id.id = huge;
+    write_custom_file("pgm_flash_a.xml", device_xml(long_description));
+    write_custom_file("pgm_flash_b.xml", device_xml("BEFORE") + device_xml(long_id));
+    write_custom_file("pgm_flash_c.xml", "<!--" + huge + "-->" + device_xml("AFTER_COMMENT"));
+
+    MESSAGE_RECORDER recorder;
+    auto mgr = load_qspi();
+    ASSERT_EQ(recorder.ids(), std::vector<unsigned>{20477});  // the ID, and nothing else
+    GFPDB_FLASH* flash = mgr->get_flash("LONG_DESCRIPTION", true);
+    ASSERT_NE(flash, nullptr);
+    EXPECT_EQ(first_action(flash, GFPDB_PROG_FLOW_TYPE_SFL, GFPDB_ACT_TYPE_CUSTOM)
+                  ->get_property_value(GFPDB_ACT_PROPERTY_CUSTOM_DESCRIPTION),
+              huge);
+    EXPECT_TRUE(mgr->device_exist_in_db("BEFORE", true));
+    EXPECT_FALSE(mgr->device_exist_in_db("LONG_ID", true));
+    EXPECT_TRUE(mgr->device_exist_in_db("AFTER_COMMENT", true));
+    // The file that held the bad value is named on the way in.
+    const std::string file = custom_dir() + "pgm_flash_b.xml";
+    EXPECT_NE(std::find(recorder.debug.begin(), recorder.debug.end(),
+                        "Parsing XML file in custom directory: " + file),
+              recorder.debug.end());
+}
+
+TEST_F(HostileFiles, NumbersPastThirtyTwoBits) {
+    struct CASE {
+        const char* what;
+        std::string device;
+        unsigned warning;  // 0: the schema refuses the file, whose skip line names it
+    };
+    auto with_erase_action = [](const std::string& name, const std::string& action) {
+        DEVICE_XML d{name};
+        d.sfl_erase_actions = action;
+        return device_xml(d);
+    };
+    auto erase_action = [](const std::string& address, const std::string& delay) {
+        return "<ACTION type=\"ERASE\"><NAME>E</NAME><COMMAND>0x20</COMMAND><ADDRESS>" + address +
+               "</ADDRESS><ERASE_SIZE>4096</ERASE_SIZE><ADDRESSING_MODE>3</ADDRESSING_MODE>"
+               "<DELAY unit=\"us\">" +
+               delay + "</DELAY><BUS_WIDTH>1-1</BUS_WIDTH></ACTION>";
+    };
+    std::string die = device_xml("DIE");
+    die.replace(die.find("<TOTAL_DEVICE_DIE>1<"), 19, "<TOTAL_DEVICE_DIE>4294967296<");
+    const CASE cases[] = {
+        {"die of 2^32", die, 0},
+        {"delay of 2^32", with_erase_action("DELAY", erase_action("0", "4294967296")), 0},
+        {"delay of 2^64", with_erase_action("DELAY64", erase_action("0", "18446744073709551616")),
+         0},
+        {"address past 64 bits",
+         with_erase_action("ADDRESS", erase_action("99999999999999999999999", "0")), 20502},
+        {"hexadecimal address past 64 bits",
+         with_erase_action("HEX_ADDRESS", erase_action("0x10000000000000000", "0")), 20502},
+    };
+    std::vector<std::string> names;
+    for (const CASE& c : cases) {
+        names.push_back("pgm_flash_" + std::to_string(names.size()) + ".xml");
+        write_custom_file(names.back(), c.device);
+    }
+    // Text elements may hold any 64-bit number, and the largest 32-bit numbers load.
+    write_custom_file("pgm_flash_z.xml",
+                      with_erase_action("FITS", erase_action("0x100000000", "4294967295")));
+
+    MESSAGE_RECORDER recorder;
+    auto mgr = load_qspi();
+    std::vector<unsigned> expected_warnings;
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].what);
+        if (cases[i].warning == 0)
+            expect_skipped(recorder, names[i]);
+        else
+            expected_warnings.push_back(cases[i].warning);
+    }
+    EXPECT_EQ(recorder.ids(), expected_warnings);
+    EXPECT_EQ(mgr->m_flash_db_custom_dir_map.size(), 1u);
+    GFPDB_ACTION* erase =
+        first_action(mgr->get_flash("FITS", true), GFPDB_PROG_FLOW_TYPE_SFL, GFPDB_ACT_TYPE_ERASE);
+    EXPECT_EQ(erase->get_property_value(GFPDB_ACT_PROPERTY_ERASE_ADDRESS), "0x100000000");
+    EXPECT_EQ(erase->get_property_value(GFPDB_ACT_PROPERTY_ERASE_DELAY), "4294967295");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Actions
+
+// The children each action type reads, a valid value of each, and the warning its absence
+// posts (the warning of the property the child carries).
+struct CHILD {
+    const char* element;
+    const char* value;
+    unsigned warning;
+};
+struct ACTION_TYPE {
+    const char* type;
+    std::vector<CHILD> children;
+};
+const ACTION_TYPE action_types[] = {
+    {"WRITE_REG",
+     {{"NAME", "W", 20485},
+      {"COMMAND", "0x06", 20486},
+      {"DATA", "", 20496},
+      {"DELAY", "0", 20500},
+      {"BUS_WIDTH", "1-1", 20505}}},
+    {"READ_REG",
+     {{"NAME", "R", 20485},
+      {"COMMAND", "0x05", 20486},
+      {"DATA_LENGTH", "1", 20497},
+      {"EXPECTED_DATA", "0x00", 20495},
+      {"EXPECTED_DATA_MASK", "0x01", 20494},
+      {"ATTEMPT_COUNT", "10", 20498},
+      {"DELAY", "0", 20500},
+      {"BUS_WIDTH", "1-1", 20505}}},
+    {"WRITE_DATA",
+     {{"NAME", "P", 20485},
+      {"COMMAND", "0x02", 20486},
+      {"ADDRESS", "from .jic file", 20502},
+      {"DATA", "from .jic file", 20496},
+      {"PAGE_SIZE", "256", 20501},
+      {"ADDRESSING_MODE", "3", 20503},
+      {"DELAY", "0", 20500},
+      {"BUS_WIDTH", "1-1-1", 20505}}},
+    {"READ_DATA",
+     {{"NAME", "F", 20485},
+      {"COMMAND", "0x0B", 20486},
+      {"ADDRESS", "from .jic file", 20502},
+      {"DATA_LENGTH", "from .jic file", 20497},
+      {"EXPECTED_DATA", "from .jic file", 20495},
+      {"EXPECTED_DATA_MASK", "", 20494},
+      {"ADDRESSING_MODE", "3", 20503},
+      {"ACT_DUMMY_CLOCK_CYCLE", "8", 20504},
+      {"DELAY", "0", 20500},
+      {"BUS_WIDTH", "1-1-1", 20505}}},
+    {"ERASE",
+     {{"NAME", "E", 20485},
+      {"COMMAND", "0x20", 20486},
+      {"ADDRESS", "from .jic file", 20502},
+      {"ERASE_SIZE", "4096", 20499},
+      {"ADDRESSING_MODE", "3", 20503},
+      {"DELAY", "0", 20500},
+      {"BUS_WIDTH", "1-1", 20505}}},
+    {"CUSTOM", {{"DESCRIPTION", "Erase data", 20509}, {"DIRECTION", "start", 20507}}},
+};
+
+std::string child_xml(const CHILD& child) {
+    const std::string element = child.element;
+    return "<" + element + (element == "DELAY" ? " unit=\"us\"" : "") + ">" + child.value + "</" +
+           element + ">";
+}
+
+// An action of the type with every child but `missing` (null: all of them), and the
+// children of `extra` (the children of another type) besides.
+std::string action_xml(const ACTION_TYPE& type, const char* missing,
+                       const ACTION_TYPE* extra = nullptr) {
+    std::string text = "<ACTION type=\"" + std::string(type.type) + "\">";
+    std::vector<std::string> present;
+    for (const CHILD& child : type.children) {
+        if (!missing || std::string(child.element) != missing) {
+            text += child_xml(child);
+            present.push_back(child.element);
+        }
+    }
+    for (const CHILD& child : extra ? extra->children : std::vector<CHILD>()) {
+        if (std::find(present.begin(), present.end(), child.element) == present.end())
+            text += child_xml(child);
+    }
+    return text + "</ACTION>\n";
+}
+
+// The schema lets an action carry any of the sixteen children, so one that lacks a child of
+// its type gets past it; the loader refuses it with the warning of the missing property,
+// naming the element and the file, and drops the device or template that holds it.
+TEST_F(HostileFiles, ActionLackingAChildOfItsTypeDropsItsDeviceOrTemplate) {
+    struct CASE {
+        std::string file;
+        std::string element;
+        unsigned warning;
+    };
+    std::vector<CASE> cases;
+    for (const ACTION_TYPE& type : action_types) {
+        for (const CHILD& child : type.children) {
+            const std::string id = std::string(type.type) + "_" + child.element;
+            DEVICE_XML device{"D_" + id};
+            device.sfl_erase_actions = action_xml(type, child.element);
+            cases.push_back({"pgm_flash_" + id + ".xml", child.element, child.warning});
+            write_custom_file(cases.back().file, device_xml(device));
+            cases.push_back({"pgm_flash_template_" + id + ".xml", child.element, child.warning});
+            write_custom_file(cases.back().file,
+                              template_xml("T_" + id, action_xml(type, child.element)));
+        }
+    }
+    // Every type whole, each with the children of the next type besides, which it ignores.
+    std::string complete;
+    for (size_t i = 0; i < std::size(action_types); ++i)
+        complete +=
+            action_xml(action_types[i], nullptr, &action_types[(i + 1) % std::size(action_types)]);
+    DEVICE_XML whole{"WHOLE"};
+    whole.sfl_erase_actions = complete;
+    write_custom_file("pgm_flash_whole.xml", device_xml(whole) + template_xml("Whole", complete));
+
+    MESSAGE_RECORDER recorder;
+    auto mgr = load_qspi();
+    ASSERT_EQ(recorder.posted.size(), cases.size());
+    for (const CASE& c : cases) {
+        SCOPED_TRACE(c.file);
+        const std::string text = "(no " + c.element + " element in " + custom_dir() + c.file + ")";
+        auto posted = std::find_if(recorder.posted.begin(), recorder.posted.end(),
+                                   [&](const MESSAGE_RECORDER::POSTED& p) {
+                                       return p.text.find(text) != std::string::npos;
+                                   });
+        ASSERT_NE(posted, recorder.posted.end());
+        EXPECT_EQ(posted->id, c.warning);
+    }
+    EXPECT_EQ(mgr->m_flash_db_custom_dir_map.size(), 1u);
+    EXPECT_EQ(mgr->get_user_template_list(), std::vector<std::string>{"Whole"});
+    GFPDB_FLASH* flash = mgr->get_flash("WHOLE", true);
+    ASSERT_NE(flash, nullptr);
+    EXPECT_EQ((*flash->get_operation_list(GFPDB_PROG_FLOW_TYPE_SFL))[GFPDB_OP_TYPE_ERASE]
+                  ->get_action_list()
+                  ->size(),
+              std::size(action_types));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Things that are not files
+
+TEST_F(HostileFiles, NamesThatAreNoRegularFileAreLeftAlone) {
+    ASSERT_EQ(mkfifo((custom_dir() + "pgm_flash_fifo.xml").c_str(), 0600), 0);
+    fs::create_symlink("/dev/zero", custom_dir() + "pgm_flash_zero.xml");
+    fs::create_symlink(custom_dir() + "missing", custom_dir() + "pgm_flash_dangling.xml");
+    fs::create_directories(custom_dir() + "pgm_flash_folder.xml");
+    write_custom_file("pgm_flash_z_good.xml", device_xml("GOOD"));
+    MESSAGE_RECORDER recorder;
+    auto mgr = load_qspi();
+    EXPECT_TRUE(recorder.posted.empty());
+    EXPECT_TRUE(mgr->device_exist_in_db("GOOD", true));
+    // None of them is even opened as a database file.
+    for (const char* name : {"pgm_flash_fifo.xml", "pgm_flash_zero.xml", "pgm_flash_dangling.xml",
+                             "pgm_flash_folder.xml"}) {
+        EXPECT_EQ(std::count(recorder.debug.begin(), recorder.debug.end(),
+                             "Parsing XML file in custom directory: " + custom_dir() + name),
+                  0)
+            << name;
+    }
+}
+
+}  // namespace
