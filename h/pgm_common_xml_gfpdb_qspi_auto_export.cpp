@@ -22,9 +22,10 @@ PGM_COMMON_XML_GFPDB_QSPI_QSPI_FLASH::~PGM_COMMON_XML_GFPDB_QSPI_QSPI_FLASH() {
 
 bool PGM_COMMON_XML_GFPDB_QSPI_QSPI_FLASH::check_child_count() {
     bool ok = true;
-    ok = check_count(PGM_COMMON_XML_ENUM_GOLDEN_TEMPLATE, {{0}, {1}}) && ok;
-    ok = check_count(PGM_COMMON_XML_ENUM_FLASH, {{0}, {4294967295u}}) && ok;
-    ok = check_count(PGM_COMMON_XML_ENUM_USER_TEMPLATE, {{0}, {4294967295u}}) && ok;
+    ok =
+        check_count(PGM_COMMON_XML_ENUM_GOLDEN_TEMPLATE, pgm_common_xml_gfpdb::zero_or_one()) && ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_FLASH, pgm_common_xml_gfpdb::any_number()) && ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_USER_TEMPLATE, pgm_common_xml_gfpdb::any_number()) && ok;
     return PGM_COMMON_XML_ELEMENT::check_child_count() && ok;
 }
 
@@ -67,8 +68,9 @@ PGM_COMMON_XML_GFPDB_QSPI_FLASH::~PGM_COMMON_XML_GFPDB_QSPI_FLASH() {
 
 bool PGM_COMMON_XML_GFPDB_QSPI_FLASH::check_child_count() {
     bool ok = true;
-    ok = check_count(PGM_COMMON_XML_ENUM_DEVICE_INFO, {{1}}) && ok;
-    ok = check_count(PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW, {{1}}) && ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_DEVICE_INFO, pgm_common_xml_gfpdb::exactly_one()) && ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW, pgm_common_xml_gfpdb::exactly_one()) &&
+         ok;
     return PGM_COMMON_XML_ELEMENT::check_child_count() && ok;
 }
 
@@ -107,14 +109,20 @@ PGM_COMMON_XML_GFPDB_QSPI_DEVICE_INFO::~PGM_COMMON_XML_GFPDB_QSPI_DEVICE_INFO() 
 
 bool PGM_COMMON_XML_GFPDB_QSPI_DEVICE_INFO::check_child_count() {
     bool ok = true;
-    ok = check_count(PGM_COMMON_XML_ENUM_TOTAL_DEVICE_DIE, {{1}}) && ok;
-    ok = check_count(PGM_COMMON_XML_ENUM_DUMMY_CLOCK_CYCLE_X4, {{1}}) && ok;
-    ok = check_count(PGM_COMMON_XML_ENUM_PROG_FLOW_TEMPLATE, {{1}}) && ok;
-    ok = check_count(PGM_COMMON_XML_ENUM_DEVICE_NAME, {{1}}) && ok;
-    ok = check_count(PGM_COMMON_XML_ENUM_DUMMY_CLOCK_CYCLE, {{1}}) && ok;
-    ok = check_count(PGM_COMMON_XML_ENUM_DEVICE_ID, {{1}}) && ok;
-    ok = check_count(PGM_COMMON_XML_ENUM_DEVICE_IO_VOLTAGE, {{1}}) && ok;
-    ok = check_count(PGM_COMMON_XML_ENUM_DEVICE_DENSITY, {{1}}) && ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_TOTAL_DEVICE_DIE, pgm_common_xml_gfpdb::exactly_one()) &&
+         ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_DUMMY_CLOCK_CYCLE_X4,
+                     pgm_common_xml_gfpdb::exactly_one()) &&
+         ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_PROG_FLOW_TEMPLATE, pgm_common_xml_gfpdb::exactly_one()) &&
+         ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_DEVICE_NAME, pgm_common_xml_gfpdb::exactly_one()) && ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_DUMMY_CLOCK_CYCLE, pgm_common_xml_gfpdb::exactly_one()) &&
+         ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_DEVICE_ID, pgm_common_xml_gfpdb::exactly_one()) && ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_DEVICE_IO_VOLTAGE, pgm_common_xml_gfpdb::exactly_one()) &&
+         ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_DEVICE_DENSITY, pgm_common_xml_gfpdb::exactly_one()) && ok;
     return PGM_COMMON_XML_ELEMENT::check_child_count() && ok;
 }
 
@@ -183,8 +191,9 @@ PGM_COMMON_XML_GFPDB_QSPI_USER_TEMPLATE::~PGM_COMMON_XML_GFPDB_QSPI_USER_TEMPLAT
 
 bool PGM_COMMON_XML_GFPDB_QSPI_USER_TEMPLATE::check_child_count() {
     bool ok = true;
-    ok = check_count(PGM_COMMON_XML_ENUM_TEMPLATE_NAME, {{1}}) && ok;
-    ok = check_count(PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW, {{1}}) && ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_TEMPLATE_NAME, pgm_common_xml_gfpdb::exactly_one()) && ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW, pgm_common_xml_gfpdb::exactly_one()) &&
+         ok;
     return PGM_COMMON_XML_ELEMENT::check_child_count() && ok;
 }
 
@@ -223,8 +232,8 @@ PGM_COMMON_XML_GFPDB_QSPI_PROGRAMMING_FLOW::~PGM_COMMON_XML_GFPDB_QSPI_PROGRAMMI
 
 bool PGM_COMMON_XML_GFPDB_QSPI_PROGRAMMING_FLOW::check_child_count() {
     bool ok = true;
-    ok = check_count(PGM_COMMON_XML_ENUM_SDM, {{1}}) && ok;
-    ok = check_count(PGM_COMMON_XML_ENUM_SFL, {{1}}) && ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_SDM, pgm_common_xml_gfpdb::exactly_one()) && ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_SFL, pgm_common_xml_gfpdb::exactly_one()) && ok;
     return PGM_COMMON_XML_ELEMENT::check_child_count() && ok;
 }
 
@@ -262,11 +271,13 @@ PGM_COMMON_XML_GFPDB_QSPI_SFL::~PGM_COMMON_XML_GFPDB_QSPI_SFL() {
 
 bool PGM_COMMON_XML_GFPDB_QSPI_SFL::check_child_count() {
     bool ok = true;
-    ok = check_count(PGM_COMMON_XML_ENUM_TERMINATION, {{1}}) && ok;
-    ok = check_count(PGM_COMMON_XML_ENUM_INITIALIZATION, {{1}}) && ok;
-    ok = check_count(PGM_COMMON_XML_ENUM_PROGRAM, {{1}}) && ok;
-    ok = check_count(PGM_COMMON_XML_ENUM_ERASE, {{1}}) && ok;
-    ok = check_count(PGM_COMMON_XML_ENUM_VERIFY_BLANKCHECK_EXAMINE, {{1}}) && ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_TERMINATION, pgm_common_xml_gfpdb::exactly_one()) && ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_INITIALIZATION, pgm_common_xml_gfpdb::exactly_one()) && ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_PROGRAM, pgm_common_xml_gfpdb::exactly_one()) && ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_ERASE, pgm_common_xml_gfpdb::exactly_one()) && ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_VERIFY_BLANKCHECK_EXAMINE,
+                     pgm_common_xml_gfpdb::exactly_one()) &&
+         ok;
     return PGM_COMMON_XML_ELEMENT::check_child_count() && ok;
 }
 
@@ -319,11 +330,13 @@ PGM_COMMON_XML_GFPDB_QSPI_SDM::~PGM_COMMON_XML_GFPDB_QSPI_SDM() {
 
 bool PGM_COMMON_XML_GFPDB_QSPI_SDM::check_child_count() {
     bool ok = true;
-    ok = check_count(PGM_COMMON_XML_ENUM_TERMINATION, {{1}}) && ok;
-    ok = check_count(PGM_COMMON_XML_ENUM_INITIALIZATION, {{1}}) && ok;
-    ok = check_count(PGM_COMMON_XML_ENUM_PROGRAM, {{1}}) && ok;
-    ok = check_count(PGM_COMMON_XML_ENUM_ERASE, {{1}}) && ok;
-    ok = check_count(PGM_COMMON_XML_ENUM_VERIFY_BLANKCHECK_EXAMINE, {{1}}) && ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_TERMINATION, pgm_common_xml_gfpdb::exactly_one()) && ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_INITIALIZATION, pgm_common_xml_gfpdb::exactly_one()) && ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_PROGRAM, pgm_common_xml_gfpdb::exactly_one()) && ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_ERASE, pgm_common_xml_gfpdb::exactly_one()) && ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_VERIFY_BLANKCHECK_EXAMINE,
+                     pgm_common_xml_gfpdb::exactly_one()) &&
+         ok;
     return PGM_COMMON_XML_ELEMENT::check_child_count() && ok;
 }
 
@@ -377,7 +390,7 @@ PGM_COMMON_XML_GFPDB_QSPI_INITIALIZATION::~PGM_COMMON_XML_GFPDB_QSPI_INITIALIZAT
 
 bool PGM_COMMON_XML_GFPDB_QSPI_INITIALIZATION::check_child_count() {
     bool ok = true;
-    ok = check_count(PGM_COMMON_XML_ENUM_ACTION, {{0}, {4294967295u}}) && ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_ACTION, pgm_common_xml_gfpdb::any_number()) && ok;
     return PGM_COMMON_XML_ELEMENT::check_child_count() && ok;
 }
 
@@ -411,7 +424,7 @@ PGM_COMMON_XML_GFPDB_QSPI_PROGRAM::~PGM_COMMON_XML_GFPDB_QSPI_PROGRAM() {
 
 bool PGM_COMMON_XML_GFPDB_QSPI_PROGRAM::check_child_count() {
     bool ok = true;
-    ok = check_count(PGM_COMMON_XML_ENUM_ACTION, {{0}, {4294967295u}}) && ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_ACTION, pgm_common_xml_gfpdb::any_number()) && ok;
     return PGM_COMMON_XML_ELEMENT::check_child_count() && ok;
 }
 
@@ -444,7 +457,7 @@ PGM_COMMON_XML_GFPDB_QSPI_ERASE::~PGM_COMMON_XML_GFPDB_QSPI_ERASE() {
 
 bool PGM_COMMON_XML_GFPDB_QSPI_ERASE::check_child_count() {
     bool ok = true;
-    ok = check_count(PGM_COMMON_XML_ENUM_ACTION, {{0}, {4294967295u}}) && ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_ACTION, pgm_common_xml_gfpdb::any_number()) && ok;
     return PGM_COMMON_XML_ELEMENT::check_child_count() && ok;
 }
 
@@ -479,7 +492,7 @@ PGM_COMMON_XML_GFPDB_QSPI_VERIFY_BLANKCHECK_EXAMINE::
 
 bool PGM_COMMON_XML_GFPDB_QSPI_VERIFY_BLANKCHECK_EXAMINE::check_child_count() {
     bool ok = true;
-    ok = check_count(PGM_COMMON_XML_ENUM_ACTION, {{0}, {4294967295u}}) && ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_ACTION, pgm_common_xml_gfpdb::any_number()) && ok;
     return PGM_COMMON_XML_ELEMENT::check_child_count() && ok;
 }
 
@@ -513,7 +526,7 @@ PGM_COMMON_XML_GFPDB_QSPI_TERMINATION::~PGM_COMMON_XML_GFPDB_QSPI_TERMINATION() 
 
 bool PGM_COMMON_XML_GFPDB_QSPI_TERMINATION::check_child_count() {
     bool ok = true;
-    ok = check_count(PGM_COMMON_XML_ENUM_ACTION, {{0}, {4294967295u}}) && ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_ACTION, pgm_common_xml_gfpdb::any_number()) && ok;
     return PGM_COMMON_XML_ELEMENT::check_child_count() && ok;
 }
 
@@ -549,22 +562,26 @@ PGM_COMMON_XML_GFPDB_QSPI_ACTION::~PGM_COMMON_XML_GFPDB_QSPI_ACTION() {
 
 bool PGM_COMMON_XML_GFPDB_QSPI_ACTION::check_child_count() {
     bool ok = true;
-    ok = check_count(PGM_COMMON_XML_ENUM_EXPECTED_DATA_MASK, {{0}, {1}}) && ok;
-    ok = check_count(PGM_COMMON_XML_ENUM_EXPECTED_DATA, {{0}, {1}}) && ok;
-    ok = check_count(PGM_COMMON_XML_ENUM_NAME, {{0}, {1}}) && ok;
-    ok = check_count(PGM_COMMON_XML_ENUM_DATA, {{0}, {1}}) && ok;
-    ok = check_count(PGM_COMMON_XML_ENUM_DATA_LENGTH, {{0}, {1}}) && ok;
-    ok = check_count(PGM_COMMON_XML_ENUM_DIRECTION, {{0}, {1}}) && ok;
-    ok = check_count(PGM_COMMON_XML_ENUM_ATTEMPT_COUNT, {{0}, {1}}) && ok;
-    ok = check_count(PGM_COMMON_XML_ENUM_ERASE_SIZE, {{0}, {1}}) && ok;
-    ok = check_count(PGM_COMMON_XML_ENUM_DELAY, {{0}, {1}}) && ok;
-    ok = check_count(PGM_COMMON_XML_ENUM_COMMAND, {{0}, {1}}) && ok;
-    ok = check_count(PGM_COMMON_XML_ENUM_PAGE_SIZE, {{0}, {1}}) && ok;
-    ok = check_count(PGM_COMMON_XML_ENUM_ADDRESS, {{0}, {1}}) && ok;
-    ok = check_count(PGM_COMMON_XML_ENUM_ADDRESSING_MODE, {{0}, {1}}) && ok;
-    ok = check_count(PGM_COMMON_XML_ENUM_ACT_DUMMY_CLOCK_CYCLE, {{0}, {1}}) && ok;
-    ok = check_count(PGM_COMMON_XML_ENUM_BUS_WIDTH, {{0}, {1}}) && ok;
-    ok = check_count(PGM_COMMON_XML_ENUM_DESCRIPTION, {{0}, {1}}) && ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_EXPECTED_DATA_MASK, pgm_common_xml_gfpdb::zero_or_one()) &&
+         ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_EXPECTED_DATA, pgm_common_xml_gfpdb::zero_or_one()) && ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_NAME, pgm_common_xml_gfpdb::zero_or_one()) && ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_DATA, pgm_common_xml_gfpdb::zero_or_one()) && ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_DATA_LENGTH, pgm_common_xml_gfpdb::zero_or_one()) && ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_DIRECTION, pgm_common_xml_gfpdb::zero_or_one()) && ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_ATTEMPT_COUNT, pgm_common_xml_gfpdb::zero_or_one()) && ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_ERASE_SIZE, pgm_common_xml_gfpdb::zero_or_one()) && ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_DELAY, pgm_common_xml_gfpdb::zero_or_one()) && ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_COMMAND, pgm_common_xml_gfpdb::zero_or_one()) && ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_PAGE_SIZE, pgm_common_xml_gfpdb::zero_or_one()) && ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_ADDRESS, pgm_common_xml_gfpdb::zero_or_one()) && ok;
+    ok =
+        check_count(PGM_COMMON_XML_ENUM_ADDRESSING_MODE, pgm_common_xml_gfpdb::zero_or_one()) && ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_ACT_DUMMY_CLOCK_CYCLE,
+                     pgm_common_xml_gfpdb::zero_or_one()) &&
+         ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_BUS_WIDTH, pgm_common_xml_gfpdb::zero_or_one()) && ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_DESCRIPTION, pgm_common_xml_gfpdb::zero_or_one()) && ok;
     return PGM_COMMON_XML_ELEMENT::check_child_count() && ok;
 }
 

@@ -22,7 +22,7 @@ PGM_COMMON_XML_GFPDB_SDMMC_SDMMC_FLASH::~PGM_COMMON_XML_GFPDB_SDMMC_SDMMC_FLASH(
 
 bool PGM_COMMON_XML_GFPDB_SDMMC_SDMMC_FLASH::check_child_count() {
     bool ok = true;
-    ok = check_count(PGM_COMMON_XML_ENUM_FLASH, {{0}, {4294967295u}}) && ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_FLASH, pgm_common_xml_gfpdb::any_number()) && ok;
     return PGM_COMMON_XML_ELEMENT::check_child_count() && ok;
 }
 
@@ -56,7 +56,7 @@ PGM_COMMON_XML_GFPDB_SDMMC_FLASH::~PGM_COMMON_XML_GFPDB_SDMMC_FLASH() {
 
 bool PGM_COMMON_XML_GFPDB_SDMMC_FLASH::check_child_count() {
     bool ok = true;
-    ok = check_count(PGM_COMMON_XML_ENUM_DEVICE_INFO, {{1}}) && ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_DEVICE_INFO, pgm_common_xml_gfpdb::exactly_one()) && ok;
     return PGM_COMMON_XML_ELEMENT::check_child_count() && ok;
 }
 
@@ -90,9 +90,10 @@ PGM_COMMON_XML_GFPDB_SDMMC_DEVICE_INFO::~PGM_COMMON_XML_GFPDB_SDMMC_DEVICE_INFO(
 
 bool PGM_COMMON_XML_GFPDB_SDMMC_DEVICE_INFO::check_child_count() {
     bool ok = true;
-    ok = check_count(PGM_COMMON_XML_ENUM_DEVICE_IO_VOLTAGE, {{1}}) && ok;
-    ok = check_count(PGM_COMMON_XML_ENUM_DEVICE_DENSITY, {{1}}) && ok;
-    ok = check_count(PGM_COMMON_XML_ENUM_DEVICE_NAME, {{1}}) && ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_DEVICE_IO_VOLTAGE, pgm_common_xml_gfpdb::exactly_one()) &&
+         ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_DEVICE_DENSITY, pgm_common_xml_gfpdb::exactly_one()) && ok;
+    ok = check_count(PGM_COMMON_XML_ENUM_DEVICE_NAME, pgm_common_xml_gfpdb::exactly_one()) && ok;
     return PGM_COMMON_XML_ELEMENT::check_child_count() && ok;
 }
 

@@ -3,6 +3,9 @@
 
 #include <cstdarg>
 #include <string>
+#include <string_view>
+
+#include "host/pgm_common_xml_enum.h"
 
 namespace HOST_DETAIL {
 // printf into a new string.
@@ -12,4 +15,6 @@ std::string vformat(const char* format, va_list args);
 void report_once(const std::string& key, const std::string& line);
 // Without leading and trailing blanks, tabs and line ends.
 std::string trim(const std::string& text);
+// pgm_common_xml_enum_from_name without building a string from the parser's name.
+bool kind_from_name(std::string_view name, PGM_COMMON_XML_ENUM* kind);
 }  // namespace HOST_DETAIL

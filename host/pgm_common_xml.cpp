@@ -12,12 +12,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
-#include <fstream>
 #include <map>
 #include <memory>
-#include <sstream>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -26,8 +27,15 @@
 namespace {
 // ---- Element factories -------------------------------------------------------------------
 
+// Key of one element kind of one file kind.
+uint64_t factory_key(PGM_COMMON_XML_FILE_ENUM file_kind, PGM_COMMON_XML_ENUM kind) {
+    return static_cast<uint64_t>(static_cast<uint32_t>(file_kind)) << 32 |
+           static_cast<uint32_t>(kind);
+}
+
 struct FACTORIES {
-    std::map<std::pair<int, int>, PGM_COMMON_XML_ELEMENT_FACTORY> by_kind;
+    // Hashed: the parser makes every element of every file through it.
+    std::unordered_map<uint64_t, PGM_COMMON_XML_ELEMENT_FACTORY> by_kind;
     // The first kind registered for a file kind is its root element.
     std::map<int, PGM_COMMON_XML_ENUM> root;
 };
@@ -41,7 +49,7 @@ FACTORIES& factories() {
 
 PGM_COMMON_XML_ELEMENT_FACTORY find_factory(PGM_COMMON_XML_FILE_ENUM file_kind,
                                             PGM_COMMON_XML_ENUM kind) {
-    auto it = factories().by_kind.find({file_kind, kind});
+    auto it = factories().by_kind.find(factory_key(file_kind, kind));
     return it == factories().by_kind.end() ? nullptr : it->second;
 }
 
@@ -138,12 +146,16 @@ struct FILE_KEY {
     bool operator!=(const FILE_KEY& o) const { return !(*this == o); }
 };
 
+FILE_KEY key_of(const struct stat& info) {
+    return {info.st_dev, info.st_ino, info.st_size,
+            static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec};
+}
+
 bool file_key(const std::string& path, FILE_KEY* key) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
         return false;
-    *key = {info.st_dev, info.st_ino, info.st_size,
-            static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec};
+    *key = key_of(info);
     return true;
 }
 
@@ -159,16 +171,69 @@ void refuse_doctype(void* context, const xmlChar*, const xmlChar*, const xmlChar
     xmlStopParser(parser);
 }
 
-DOC read_document(const std::string& path, ERROR_SINK& sink) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    const std::string text = content.str();
-    if (!in || text.size() > INT_MAX) {
+// The whole file through one descriptor: the size the descriptor had when opened, read without
+// a further call to find the end. `key`, when given, receives that version of the file.
+bool read_file(const std::string& path, std::string* text, FILE_KEY* key) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat info {};
+    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= INT_MAX;
+    if (ok && key)
+        *key = key_of(info);
+    text->resize(ok ? static_cast<size_t>(info.st_size) : 0);
+    size_t done = 0;
+    while (ok && done < text->size()) {
+        const ssize_t got = ::read(fd, &(*text)[done], text->size() - done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        ok = got >= 0;
+        if (got <= 0)
+            break;
+        done += static_cast<size_t>(got);
+    }
+    ::close(fd);
+    // A file that shrank while it was read is taken as far as it went.
+    text->resize(done);
+    return ok;
+}
+
+// One parser and one file buffer per thread, reused from file to file: a parser made anew
+// for each file costs as much as reading a small one.
+struct READER {
+    xmlParserCtxtPtr parser = nullptr;
+    std::string text;
+    READER() = default;
+    READER(const READER&) = delete;
+    READER& operator=(const READER&) = delete;
+    ~READER() { drop_parser(); }
+    void drop_parser() {
+        xmlFreeParserCtxt(parser);
+        parser = nullptr;
+    }
+    xmlParserCtxtPtr get_parser() {
+        // The parser's dictionary keeps the short texts of every file read (names, IDs);
+        // start afresh before it grows without bound.
+        if (parser && parser->dict && xmlDictSize(parser->dict) > 100000)
+            drop_parser();
+        if (!parser)
+            parser = xmlNewParserCtxt();
+        return parser;
+    }
+};
+
+READER& reader() {
+    static thread_local READER instance;
+    return instance;
+}
+
+DOC read_document(const std::string& path, FILE_KEY* key, ERROR_SINK& sink) {
+    READER& r = reader();
+    if (!read_file(path, &r.text, key) || r.text.size() > INT_MAX) {
         sink.add(path + ": cannot read the file");
         return nullptr;
     }
-    xmlParserCtxtPtr parser = xmlNewParserCtxt();
+    xmlParserCtxtPtr parser = r.get_parser();
     if (!parser) {
         sink.add(path + ": out of memory");
         return nullptr;
@@ -177,10 +242,12 @@ DOC read_document(const std::string& path, ERROR_SINK& sink) {
     const size_t earlier = sink.size();
     parser->_private = &doctype;
     parser->sax->internalSubset = refuse_doctype;
-    DOC doc(xmlCtxtReadMemory(parser, text.data(), static_cast<int>(text.size()), path.c_str(),
+    DOC doc(xmlCtxtReadMemory(parser, r.text.data(), static_cast<int>(r.text.size()), path.c_str(),
                               nullptr, XML_PARSE_NONET | XML_PARSE_BIG_LINES));
-    xmlFreeParserCtxt(parser);
+    parser->_private = nullptr;
     if (doctype) {
+        // A stopped parser is not trusted with the next file.
+        r.drop_parser();
         // A DOCTYPE is where entity bombs and external entities live; no database file has one.
         sink.truncate(earlier);
         sink.add(path + ": a DOCTYPE is not allowed in a database file");
@@ -197,6 +264,9 @@ struct SCHEMA {
     FILE_KEY key;
     DOC doc;  // kept while the compiled schema lives, which may point into it
     xmlSchemaPtr schema = nullptr;
+    // Made on first use and kept for every later file: a validation context per file costs
+    // allocations that a small file does not repay.
+    xmlSchemaValidCtxtPtr validator = nullptr;
 };
 
 // Compiled schemas by path. Never destroyed: the process ends without tearing libxml2 down.
@@ -205,7 +275,7 @@ std::map<std::string, SCHEMA>& schemas() {
     return *compiled;
 }
 
-xmlSchemaPtr get_schema(const std::string& path, ERROR_SINK& sink) {
+SCHEMA* get_schema(const std::string& path, ERROR_SINK& sink) {
     FILE_KEY key;
     if (!file_key(path, &key)) {
         sink.add(path + ": cannot read the schema");
@@ -214,11 +284,12 @@ xmlSchemaPtr get_schema(const std::string& path, ERROR_SINK& sink) {
     auto it = schemas().find(path);
     if (it != schemas().end()) {
         if (it->second.key == key)
-            return it->second.schema;
+            return &it->second;
+        xmlSchemaFreeValidCtxt(it->second.validator);
         xmlSchemaFree(it->second.schema);
         schemas().erase(it);
     }
-    DOC doc = read_document(path, sink);
+    DOC doc = read_document(path, nullptr, sink);
     if (!doc)
         return nullptr;
     xmlSchemaParserCtxtPtr parser = xmlSchemaNewDocParserCtxt(doc.get());
@@ -230,23 +301,24 @@ xmlSchemaPtr get_schema(const std::string& path, ERROR_SINK& sink) {
             sink.add(path + ": not a usable schema");
         return nullptr;
     }
-    schemas()[path] = SCHEMA{key, std::move(doc), schema};
-    return schema;
+    SCHEMA& compiled = schemas()[path];
+    compiled = SCHEMA{key, std::move(doc), schema, nullptr};
+    return &compiled;
 }
 
-bool validate(xmlDoc* doc, const std::string& xml_file, const std::string& xsd_file,
+bool validate(xmlDoc* doc, SCHEMA* schema, const std::string& xml_file, const std::string& xsd_file,
               ERROR_SINK& sink) {
-    xmlSchemaPtr schema = get_schema(xsd_file, sink);
     if (!schema)
         return false;
-    xmlSchemaValidCtxtPtr validator = xmlSchemaNewValidCtxt(schema);
-    if (!validator) {
+    if (!schema->validator)
+        schema->validator = xmlSchemaNewValidCtxt(schema->schema);
+    if (!schema->validator) {
         sink.add(xml_file + ": out of memory");
         return false;
     }
-    xmlSchemaSetValidStructuredErrors(validator, ERROR_SINK::collect, &sink);
-    const bool valid = xmlSchemaValidateDoc(validator, doc) == 0;
-    xmlSchemaFreeValidCtxt(validator);
+    xmlSchemaSetValidStructuredErrors(schema->validator, ERROR_SINK::collect, &sink);
+    const bool valid = xmlSchemaValidateDoc(schema->validator, doc) == 0;
+    xmlSchemaSetValidStructuredErrors(schema->validator, nullptr, nullptr);
     if (!valid && sink.empty())
         sink.add(xml_file + ": the file does not match the schema " + xsd_file);
     return valid;
@@ -273,15 +345,18 @@ DOC take_document(const std::string& path, const std::string& xsd, bool* valid, 
                   ERROR_SINK& sink) {
     CHECKED& last = checked();
     *valid = false;
-    if (!file_key(path, key)) {
-        sink.add(path + ": cannot read the file");
-        return nullptr;
+    // Only a checked document of the same path needs the file's version before reading.
+    if (last.doc && last.path == path) {
+        if (!file_key(path, key)) {
+            sink.add(path + ": cannot read the file");
+            return nullptr;
+        }
+        if (*key == last.key) {
+            *valid = last.valid && last.xsd == xsd;
+            return std::move(last.doc);
+        }
     }
-    if (last.doc && last.path == path && *key == last.key) {
-        *valid = last.valid && last.xsd == xsd;
-        return std::move(last.doc);
-    }
-    return read_document(path, sink);
+    return read_document(path, key, sink);
 }
 
 // ---- Building the element tree ----------------------------------------------------------
@@ -294,15 +369,26 @@ std::string where(const std::string& file, const xmlNode* node) {
     return file + ":" + std::to_string(xmlGetLineNo(node)) + ": ";
 }
 
+// The text of an attribute; one text child, the usual case, is read in place.
+std::string attribute_text(xmlAttr* attribute) {
+    const xmlNode* value = attribute->children;
+    if (!value)
+        return std::string();
+    if (!value->next && value->type == XML_TEXT_NODE)
+        return text_of(value->content);
+    xmlChar* raw = xmlNodeGetContent(reinterpret_cast<xmlNode*>(attribute));
+    std::string text = text_of(raw);
+    xmlFree(raw);
+    return text;
+}
+
 void read_attributes(PGM_COMMON_XML_ELEMENT* element, xmlNode* node, const std::string& file,
                      ERROR_SINK& sink) {
     for (xmlAttr* attribute = node->properties; attribute; attribute = attribute->next) {
         if (attribute->ns)
             continue;  // xsi:noNamespaceSchemaLocation and the like are not database content
         const std::string name = text_of(attribute->name);
-        xmlChar* raw = xmlNodeGetContent(reinterpret_cast<xmlNode*>(attribute));
-        const std::string value = text_of(raw);
-        xmlFree(raw);
+        const std::string value = attribute_text(attribute);
         if (!element->read_attribute_text(name, value)) {
             sink.add(where(file, node) + "the attribute '" + name + "' of element '" +
                      element->get_name() + "' is unknown or has an invalid value '" + value + "'");
@@ -313,25 +399,30 @@ void read_attributes(PGM_COMMON_XML_ELEMENT* element, xmlNode* node, const std::
 void read_children(PGM_COMMON_XML_FILE_ENUM file_kind, PGM_COMMON_XML_ELEMENT* element,
                    xmlNode* node, const std::string& file, ERROR_SINK& sink) {
     read_attributes(element, node, file, sink);
+    // Only value elements keep their text; the blanks between the children of the others
+    // are not collected.
+    const bool has_value = element->get_value_type() != PGM_XML_TYPE_NONE;
     std::string text;
     for (xmlNode* child = node->children; child; child = child->next) {
         if (child->type == XML_TEXT_NODE || child->type == XML_CDATA_SECTION_NODE) {
-            text += text_of(child->content);
+            if (has_value && child->content)
+                text += reinterpret_cast<const char*>(child->content);
             continue;
         }
         if (child->type != XML_ELEMENT_NODE)
             continue;
         PGM_COMMON_XML_ENUM kind;
-        const std::string name = text_of(child->name);
-        if (!pgm_common_xml_enum_from_name(name, &kind)) {
-            sink.add(where(file, child) + "the unknown element '" + name + "' is skipped");
+        const char* name = reinterpret_cast<const char*>(child->name);
+        if (!HOST_DETAIL::kind_from_name(name ? name : "", &kind)) {
+            sink.add(where(file, child) + "the unknown element '" + text_of(child->name) +
+                     "' is skipped");
             continue;
         }
         PGM_COMMON_XML_ELEMENT* typed = PGM_COMMON_XML::create_element(file_kind, kind);
         read_children(file_kind, typed, child, file, sink);
         element->add_child(typed, nullptr);
     }
-    if (element->get_value_type() != PGM_XML_TYPE_NONE && !element->read_value_text(text)) {
+    if (has_value && !element->read_value_text(text)) {
         sink.add(where(file, node) + "the element '" + element->get_name() +
                  "' has an invalid value '" + text + "'");
     }
@@ -413,10 +504,10 @@ void PGM_COMMON_XML::check_xsd(const std::string& xml_file, const std::string& x
     bool valid = false;
     FILE_KEY key;
     DOC doc;
-    if (get_schema(xsd_file, sink)) {
+    if (SCHEMA* schema = get_schema(xsd_file, sink)) {
         bool known_valid = false;
         doc = take_document(xml_file, xsd_file, &known_valid, &key, sink);
-        valid = doc && validate(doc.get(), xml_file, xsd_file, sink);
+        valid = doc && validate(doc.get(), schema, xml_file, xsd_file, sink);
     }
     error = valid || sink.empty() ? std::string() : sink.messages()[0];
     error2 = valid ? std::string() : join(sink.messages(), 1);
@@ -447,7 +538,7 @@ PGM_COMMON_XML_ELEMENT* PGM_COMMON_XML::parse_xml(PGM_COMMON_XML_FILE_ENUM file_
     // The element classes trust the structure the schema guarantees; a user file that skipped
     // the check is checked here.
     if (doc && !golden && !xsd_file.empty() && !valid &&
-        !validate(doc.get(), xml_file, xsd_file, sink))
+        !validate(doc.get(), get_schema(xsd_file, sink), xml_file, xsd_file, sink))
         doc.reset();
 
     const PGM_COMMON_XML_ENUM kind = root_kind(file_kind);
@@ -496,7 +587,7 @@ void PGM_COMMON_XML::register_element_factory(PGM_COMMON_XML_FILE_ENUM file_kind
                                               PGM_COMMON_XML_ENUM kind,
                                               PGM_COMMON_XML_ELEMENT_FACTORY factory) {
     factories().root.emplace(file_kind, kind);
-    factories().by_kind[{file_kind, kind}] = factory;
+    factories().by_kind[factory_key(file_kind, kind)] = factory;
 }
 
 PGM_COMMON_XML_ELEMENT* PGM_COMMON_XML::create_element(PGM_COMMON_XML_FILE_ENUM file_kind,

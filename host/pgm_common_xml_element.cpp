@@ -86,14 +86,19 @@ void PGM_COMMON_XML_ELEMENT::add_child(PGM_COMMON_XML_ELEMENT* child,
                                        PGM_COMMON_XML_ELEMENT* before) {
     ELEMENT_ASSERT(child != NULL);
     ELEMENT_ASSERT(child->m_parent == NULL);
-    auto at = std::find(m_children.begin(), m_children.end(), before);
-    ELEMENT_ASSERT(before == NULL || at != m_children.end());
-    m_children.insert(at, child);
-    child->m_parent = this;
     if (!before) {
+        // Room for a typical element's children at once, rather than growing one by one.
+        if (m_children.empty())
+            m_children.reserve(8);
+        m_children.push_back(child);
+        child->m_parent = this;
         group_child(child, false, true);
         return;
     }
+    auto at = std::find(m_children.begin(), m_children.end(), before);
+    ELEMENT_ASSERT(at != m_children.end());
+    m_children.insert(at, child);
+    child->m_parent = this;
     // The typed lists follow document order, so an insertion regroups every child.
     clear_child_group();
     for (PGM_COMMON_XML_ELEMENT* c : m_children)
@@ -112,8 +117,16 @@ PGM_COMMON_XML_ELEMENT* PGM_COMMON_XML_ELEMENT::remove_child(PGM_COMMON_XML_ELEM
     return child;
 }
 
+// Counted in place: the parser checks every element's counts, so this runs for each child kind
+// of each element of every file.
 size_t PGM_COMMON_XML_ELEMENT::get_child_count(PGM_COMMON_XML_ENUM type, bool direct) const {
-    return get_childs(type, direct).size();
+    size_t count = 0;
+    for (const PGM_COMMON_XML_ELEMENT* child : m_children) {
+        count += child->m_type == type;
+        if (!direct)
+            count += child->get_child_count(type, false);
+    }
+    return count;
 }
 
 std::vector<PGM_COMMON_XML_ELEMENT*> PGM_COMMON_XML_ELEMENT::get_childs(PGM_COMMON_XML_ENUM type,

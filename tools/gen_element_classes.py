@@ -10,7 +10,9 @@ import sys
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 
-ONE, OPT, ANY = "{{1}}", "{{0}, {1}}", "{{0}, {4294967295u}}"
+# The count rules, built once in h/pgm_common_xml_gfpdb_grouping.h.
+ONE, OPT, ANY = (f"pgm_common_xml_gfpdb::{rule}()"
+                 for rule in ("exactly_one", "zero_or_one", "any_number"))
 
 # (XML name, value kind, [(child XML name, member, count rule), ...]); children in the order of
 # the class's grouping members.

@@ -2,6 +2,7 @@
 // writing devices and templates back, and answering the device editor's queries.
 #include "pgm/gfpdb/gfpdb_qspi_mgr.h"
 
+#include <array>
 #include <memory>
 
 #include "h/pgm_common_xml_gfpdb_qspi_auto_export.h"
@@ -31,7 +32,7 @@ struct ACTION_FORMAT {
     const char* read_check;
     const char* write_check;
 };
-const ACTION_FORMAT action_formats[GFPDB_ACT_TYPE_COUNT] = {
+constexpr ACTION_FORMAT action_formats[GFPDB_ACT_TYPE_COUNT] = {
     {GFPDB_ACT_TYPE_WRITE_REGISTER, PGM_COMMON_XML_ENUM_WRITE_REG, 0, 5,
      "(act->get_property_enum_list()).size() == 5", "enum_list.size() == 5"},
     {GFPDB_ACT_TYPE_READ_REGISTER, PGM_COMMON_XML_ENUM_READ_REG, 5, 8,
@@ -76,6 +77,28 @@ const PGM_COMMON_XML_ENUM property_element[GFPDB_ACT_PROPERTY_COUNT] = {
 const PGM_COMMON_XML_ENUM operation_element[GFPDB_OP_TYPE_COUNT] = {
     PGM_COMMON_XML_ENUM_INITIALIZATION, PGM_COMMON_XML_ENUM_PROGRAM, PGM_COMMON_XML_ENUM_ERASE,
     PGM_COMMON_XML_ENUM_VERIFY_BLANKCHECK_EXAMINE, PGM_COMMON_XML_ENUM_TERMINATION};
+
+// The most properties an action type has (Read Data's ten).
+constexpr size_t max_action_properties = 10;
+constexpr bool formats_fit_the_loader() {
+    for (const ACTION_FORMAT& format : action_formats) {
+        if (format.property_count > max_action_properties)
+            return false;
+    }
+    return true;
+}
+static_assert(formats_fit_the_loader(), "an action type has more properties than the loader holds");
+
+// The first direct child of one kind, or null. Found in place: it runs for every property of
+// every action read.
+const PGM_COMMON_XML_ELEMENT* first_child(const PGM_COMMON_XML_ELEMENT* element,
+                                          PGM_COMMON_XML_ENUM kind) {
+    for (const PGM_COMMON_XML_ELEMENT* child : element->get_all_childs()) {
+        if (child->get_type() == kind)
+            return child;
+    }
+    return nullptr;
+}
 
 const ACTION_FORMAT* find_action_format(PGM_COMMON_XML_ENUM xml_type) {
     for (const ACTION_FORMAT& format : action_formats) {
@@ -364,18 +387,19 @@ bool GFPDB_QSPI_MGR::add_operation_into_list(GFPDB_OP_TYPE type, PGM_COMMON_XML_
         if (act->get_property_enum_list().size() != format->property_count)
             MSG_INTERNAL_ERROR::report(format->read_check, "GFPDB", source, __LINE__);
 
-        std::vector<std::string> candidates(format->property_count);
-        std::vector<bool> present(format->property_count, true);
+        std::array<std::string, max_action_properties> candidates;
+        std::array<bool, max_action_properties> present;
+        present.fill(true);
         bool valid = true;
         for (size_t i = 0; i < format->property_count; ++i) {
             auto property = GFPDB_ACT_PROPERTY(format->first_property + i);
-            std::vector<PGM_COMMON_XML_ELEMENT*> children =
-                xml_action->get_childs(property_element[property]);
+            const PGM_COMMON_XML_ELEMENT* child =
+                first_child(xml_action, property_element[property]);
             // The schema cannot tie an action's children to its type, so a user file may
             // lack one. Such an action is refused like any invalid value: the property's
             // warning names the missing element and the file, and the device or template
             // that holds it is not loaded.
-            if (children.empty()) {
+            if (!child) {
                 gfpdb_post(GFPDB_QSPI_ACTION::property_warning(property),
                            std::string("(no ") +
                                pgm_common_xml_enum_name(property_element[property]) +
@@ -384,7 +408,7 @@ bool GFPDB_QSPI_MGR::add_operation_into_list(GFPDB_OP_TYPE type, PGM_COMMON_XML_
                 valid = false;
                 continue;
             }
-            candidates[i] = children.at(0)->get_value_text();
+            candidates[i] = child->get_value_text();
             if (property == GFPDB_ACT_PROPERTY_CUSTOM_DESCRIPTION) {
                 // The line-break escape is defined for two characters and more; a shorter
                 // description is refused like an invalid value rather than guessed at.
@@ -409,7 +433,7 @@ bool GFPDB_QSPI_MGR::add_operation_into_list(GFPDB_OP_TYPE type, PGM_COMMON_XML_
         if (valid) {
             for (size_t i = 0; i < format->property_count; ++i)
                 act->set_property_value(GFPDB_ACT_PROPERTY(format->first_property + i),
-                                        candidates[i]);
+                                        std::move(candidates[i]));
         } else {
             result = false;
         }
