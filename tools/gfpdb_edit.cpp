@@ -235,14 +235,15 @@ int run_config_custom_dir(SESSION& session) {
         }
     }
     const std::string stored = cfg_get_user_ini_value(CFG_USER_INI_GFPDB_CUSTOM_DB_DIR);
-    const JSON document = {{"custom_dir", stored.empty() ? JSON() : JSON(stored)},
+    const JSON document = {{"custom_folder", stored.empty() ? JSON() : JSON(stored)},
                            {"settings_file", cfg_get_user_ini_file()}};
     emit(session, document, [](std::ostream& out, const JSON& shown) {
-        print_fields(out, "",
-                     {{"Custom folder", shown["custom_dir"].is_null()
-                                            ? "not set"
-                                            : shown_path(shown["custom_dir"].get<std::string>())},
-                      {"Settings file", shown_path(shown["settings_file"].get<std::string>())}});
+        print_fields(
+            out, "",
+            {{"Custom folder", shown["custom_folder"].is_null()
+                                   ? "not set"
+                                   : shown_path(shown["custom_folder"].get<std::string>())},
+             {"Settings file", shown_path(shown["settings_file"].get<std::string>())}});
     });
     return EXIT_OK;
 }

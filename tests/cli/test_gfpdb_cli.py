@@ -519,11 +519,11 @@ class Config(CliCase):
     """The custom folder kept in the user settings file."""
 
     def test_store_and_use_the_custom_folder(self):
-        self.assertIsNone(self.json_of("config", "custom-dir", custom=False)["custom_dir"])
+        self.assertIsNone(self.json_of("config", "custom-dir", custom=False)["custom_folder"])
         self.assertFalse(os.path.exists(self.env["GFPDB_USER_INI"]))  # reading writes nothing
         stored = self.json_of("config", "custom-dir", "my/db", custom=False)
         folder = os.path.join(self.tmp, "my", "db") + "/"
-        self.assertEqual(stored["custom_dir"], folder)
+        self.assertEqual(stored["custom_folder"], folder)
         self.assertTrue(os.path.isdir(folder))
         with open(self.env["GFPDB_USER_INI"]) as f:
             self.assertIn(folder, f.read())
