@@ -500,7 +500,7 @@ class AddDelete(CliCase):
                 result = self.gfpdb(*args)
                 self.assertEqual(result.returncode, 1)
                 self.assertIn(text, result.stderr)
-        # A custom "folder" that is a file refuses the save; the record is not kept.
+        # A custom "folder" that is a file refuses the save.
         open(os.path.join(self.tmp, "a-file"), "w").close()
         refused = self.gfpdb("--custom-dir", "a-file", "add", "GF_F", "--id", "0x01",
                              "--voltage", "1.8V", "--density", "1Mb", "--template", "Cypress",
@@ -508,7 +508,7 @@ class AddDelete(CliCase):
         self.assertEqual(refused.returncode, 1)
         self.assertIn("Warning (20560): Failed to update the device database", refused.stderr)
         self.assertIn("could not save 'GF_F'", refused.stderr)
-        self.env["GFPDB_USER_INI"] = os.path.join(self.tmp, "empty.ini")
+        # The test's settings file stores no custom folder.
         no_custom = self.gfpdb("add", "GF_N", "--id", "0x01", "--voltage", "1.8V", "--density",
                                "1Mb", "--template", "Cypress", custom=False)
         self.assertEqual(no_custom.returncode, 1)
