@@ -71,6 +71,8 @@ inline void check_loaded_qspi(QSPI_PROBE& mgr) {
     }
     for (const auto& [name, record] : mgr.m_user_flash_template_map) {
         FUZZ_CHECK(record != nullptr);
+        // A template can be deleted, which needs a name.
+        FUZZ_CHECK(!name.empty());
         FUZZ_CHECK(mgr.m_template_db_dir_map.count(name) == 1);
         check_flow(&record->sfl_operation_list);
         check_flow(&record->sdm_operation_list);

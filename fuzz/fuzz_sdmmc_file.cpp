@@ -12,6 +12,7 @@ namespace fuzz_sdmmc_file {
 
 class SDMMC_PROBE : public GFPDB_SDMMC_MGR {
 public:
+    using GFPDB_MGR::flash_fits_file_format;
     using GFPDB_MGR::m_flash_db_active_dir_map;
     using GFPDB_MGR::m_flash_map;
     using GFPDB_SDMMC_MGR::create_xml_object_with_flash_list;
@@ -38,6 +39,7 @@ GFPDB_FUZZ_TARGET(sdmmc_file) {
         FUZZ_CHECK(
             mgr.is_parameter_valid(GFPDB_FLASH_PARAM_DENSITY, flash->get_density(), nullptr));
         FUZZ_CHECK(flash->get_density_in_bytes_qword() != 0);
+        FUZZ_CHECK(mgr.flash_fits_file_format(flash));
         std::unique_ptr<PGM_COMMON_XML_ELEMENT> tree(
             mgr.create_xml_object_with_flash_list({flash}));
         FUZZ_CHECK(tree != nullptr);

@@ -499,6 +499,33 @@ TEST_F(HostileFiles, NumbersPastThirtyTwoBits) {
     EXPECT_EQ(erase->get_property_value(GFPDB_ACT_PROPERTY_ERASE_DELAY), "4294967295");
 }
 
+// A name is not held to the editor's rule, but it must name a file and be found again: an empty
+// one could never be looked up or deleted, and a separator would save outside the folder. Such a
+// device is refused like an invalid value, naming the file; such a template alone is dropped.
+TEST_F(HostileFiles, NamesThatCannotNameAFileAreRefused) {
+    write_custom_file("pgm_flash_a.xml", device_xml("KEPT") + device_xml("") + device_xml("LOST"));
+    write_custom_file("pgm_flash_b.xml", device_xml("sub/../dev"));
+    write_custom_file("pgm_flash_c.xml", template_xml("") + template_xml("Flow_ok"));
+    write_file(custom_dir() + "pgm_flash_d.xml", file_of(sdmmc, card_xml("") + card_xml("LOST")));
+    MESSAGE_RECORDER recorder;
+    auto mgr = load_qspi();
+    EXPECT_EQ(recorder.ids(), (std::vector<unsigned>{20473, 20473, 20673}));
+    const std::string files[] = {"pgm_flash_a.xml", "pgm_flash_b.xml", "pgm_flash_c.xml"};
+    for (size_t i = 0; i < recorder.posted.size() && i < std::size(files); ++i)
+        EXPECT_NE(recorder.posted[i].text.find("(in " + custom_dir() + files[i] + ")"),
+                  std::string::npos)
+            << recorder.posted[i].text;
+    EXPECT_TRUE(mgr->device_exist_in_db("KEPT", true));
+    EXPECT_FALSE(mgr->device_exist_in_db("LOST", true));
+    EXPECT_EQ(mgr->m_flash_db_custom_dir_map.size(), 1u);
+    EXPECT_EQ(mgr->get_user_template_list(), std::vector<std::string>{"Flow_ok"});
+
+    recorder.clear();
+    GFPDB_SDMMC_MGR cards;
+    EXPECT_EQ(recorder.ids(), std::vector<unsigned>{20473});
+    EXPECT_FALSE(cards.device_exist_in_db("LOST", true));
+}
+
 // ---------------------------------------------------------------------------------------------
 // Actions
 

@@ -144,7 +144,8 @@ TEST_F(HostileSaves, ValueAFileCannotGiveBackIsRefusedBeforeAnythingIsTouched) {
     expect_loads_back("DEV1", &before_save);
 }
 
-// The name becomes part of the file's name: one that would leave the folder is refused.
+// The name becomes part of the file's name: one that would leave the folder, or no name at
+// all, is refused.
 TEST_F(HostileSaves, NameThatWouldLeaveTheFolderIsRefused) {
     // A folder beside the custom folder, reached from inside it through "pgm_flash_/../..".
     TEMP_DIR outside;
@@ -155,7 +156,8 @@ TEST_F(HostileSaves, NameThatWouldLeaveTheFolderIsRefused) {
     const std::string escape = "/../../" + outside.path().substr(parent.size()) + "victim";
     fs::create_directories(custom_dir() + "pgm_flash_");
     auto mgr = load();
-    for (const std::string& name : {escape, std::string("a\\b"), std::string("sub/dev")}) {
+    for (const std::string& name :
+         {escape, std::string("a\\b"), std::string("sub/dev"), std::string()}) {
         SCOPED_TRACE(name);
         GFPDB_FLASH* flash = new_device(*mgr, name);
         const MAPS before = maps_of(*mgr);

@@ -37,6 +37,11 @@ void gfpdb_post(GFPDB_MESSAGE_ID id, int arg);
 bool gfpdb_replace_xml_file(PGM_COMMON_XML_ELEMENT* tree, const std::string& file,
                             const std::string& db_dir);
 
+// Whether a record's name can be part of its file's name and be found again: not empty, no
+// folder separator, text a file can hold. Loaders refuse a record whose name is not, and so
+// does saving.
+bool gfpdb_name_fits_file_name(const std::string& name);
+
 // The catalogue literal of an id ("text/W SYMBOL"); null for 20510, which has none.
 const char* gfpdb_message_literal(GFPDB_MESSAGE_ID id);
 

@@ -640,12 +640,16 @@ bool GFPDB_MGR::device_io_voltage_is_compatible(std::string voltage, std::string
                       "' is incompatible with the selected FPGA device family.");
 }
 
+bool gfpdb_name_fits_file_name(const std::string& name) {
+    // A separator would save, and later remove, a file outside the database folder.
+    return !name.empty() && name.find_first_of("/\\") == std::string::npos &&
+           PGM_COMMON_XML::is_storable_text(name);
+}
+
 bool GFPDB_MGR::flash_fits_file_format(GFPDB_FLASH* flash) {
     GFPDB_ASSERT(flash, source);
-    // The name is part of the file's name: a separator in it would save, and later remove,
-    // a file outside the database folder.
     const std::string name = flash->get_name();
-    if (PGM_COMMON_XML::is_storable_text(name) && name.find_first_of("/\\") == std::string::npos)
+    if (gfpdb_name_fits_file_name(name))
         return true;
     gfpdb_post(GFPDB_INVALID_DEVICE_NAME_WITH_EMPTY_STRING_OR_SPECIAL_CHAR,
                name + " (not a name a database file can carry)");

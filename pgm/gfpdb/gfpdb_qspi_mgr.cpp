@@ -473,10 +473,17 @@ bool GFPDB_QSPI_MGR::update_flash_list(QSPI_FLASH_XML* object, std::string xml_f
         valid = total_device_die_is_valid(die, &err_msg) && valid;
         valid = dummy_clock_cycle_is_valid(dummy, &err_msg) && valid;
         valid = dummy_clock_cycle_is_valid(dummy_x4, &err_msg) && valid;
+        // The name is not held to the editor's rule, but it must name a file and be found
+        // again: an empty one could never be looked up or deleted.
+        const std::string name = info->device_name.at(0)->value;
+        if (!gfpdb_name_fits_file_name(name)) {
+            gfpdb_post(GFPDB_INVALID_DEVICE_NAME_WITH_EMPTY_STRING_OR_SPECIAL_CHAR,
+                       name + " (in " + xml_file + ")");
+            valid = false;
+        }
         if (!valid)
             return false;
 
-        const std::string name = info->device_name.at(0)->value;
         auto* flash = new GFPDB_QSPI_FLASH(name);
         flash->set_parameter_value(GFPDB_FLASH_PARAM_ID, id);
         flash->set_parameter_value(GFPDB_FLASH_PARAM_IO_VOLTAGE, voltage);
@@ -555,6 +562,11 @@ bool GFPDB_QSPI_MGR::create_user_template_list(QSPI_FLASH_XML* flash_object, std
             continue;
 
         const std::string name = user_template_element->template_name.at(0)->value;
+        if (!gfpdb_name_fits_file_name(name)) {
+            gfpdb_post(GFPDB_INVALID_TEMPLATE_NAME_WITH_EMPTY_STRING_OR_SPECIAL_CHAR,
+                       name + " (in " + xml_file + ")");
+            continue;
+        }
         // The first template of a name wins; a later one ends its file's templates.
         if (m_user_flash_template_map.count(name))
             return false;

@@ -220,7 +220,14 @@ bool GFPDB_SDMMC_MGR::update_flash_list(PGM_COMMON_XML_GFPDB_SDMMC_SDMMC_FLASH* 
         std::string density_error;
         const bool voltage_ok = device_io_voltage_is_valid(voltage, &voltage_error);
         const bool density_ok = device_density_is_valid(density, &density_error);
-        if (!voltage_ok || !density_ok)
+        // The name must name a file and be found again: an empty one could never be looked
+        // up or deleted.
+        const bool name_ok = gfpdb_name_fits_file_name(name);
+        if (!name_ok) {
+            gfpdb_post(GFPDB_INVALID_DEVICE_NAME_WITH_EMPTY_STRING_OR_SPECIAL_CHAR,
+                       name + " (in " + xml_file + ")");
+        }
+        if (!voltage_ok || !density_ok || !name_ok)
             return false;
 
         GFPDB_SDMMC_FLASH* flash = new GFPDB_SDMMC_FLASH(name);
