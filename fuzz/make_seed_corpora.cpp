@@ -91,6 +91,21 @@ int main(int argc, char** argv) {
     }
     // One device also saves its flow as a user template.
     devices.front().second.template_name = "User_flow";
+    // A compact device, one action of each type, whose file is small enough to mutate fast.
+    RT_DEVICE compact = devices.front().second;
+    compact.name = "USER_COMPACT";
+    compact.template_name = "Compact_flow";
+    compact.actions.clear();
+    for (const auto& [name, device] : devices) {
+        for (const RT_ACTION& action : device.actions) {
+            bool seen = false;
+            for (const RT_ACTION& kept : compact.actions)
+                seen = seen || kept.type == action.type;
+            if (!seen)
+                compact.actions.push_back(action);
+        }
+    }
+    devices.insert(devices.begin(), {"COMPACT", compact});
 
     int count = 0;
     for (const std::string& value : values)
