@@ -265,6 +265,10 @@ TEST_F(QspiPersistence, SavingIntoTheCustomFolderLeavesTheHostCopy) {
     EXPECT_EQ(mgr->m_flash_db_custom_dir_map.at("DEV1"), device_file(custom_dir(), "DEV1"));
     EXPECT_EQ(mgr->m_flash_db_active_dir_map.at("DEV1"), device_file(custom_dir(), "DEV1"));
     EXPECT_EQ(mgr->m_flash_map.at("DEV1"), flash);
+    // The saved record already tells what the next load will: its folder, and that the user
+    // may remove it.
+    EXPECT_EQ(flash->get_db_dir(), custom_dir());
+    EXPECT_TRUE(flash->get_flash_removable_permission());
     EXPECT_EQ(load()->get_flash("DEV1", true)->get_db_dir(), custom_dir());
 }
 

@@ -832,6 +832,9 @@ bool GFPDB_MGR::write_flash_xml_and_update_dir_map(GFPDB_FLASH* flash, std::stri
         delete stored;
     }
     stored = flash;
+    // A saved record is a user record of that folder, as the next load will read it.
+    flash->set_db_dir(FIO_PATH(file).full_directory());
+    flash->set_flash_removable_permission(true);
     log_map_sizes("After", db_dir_map->size(), m_flash_db_active_dir_map.size(),
                   m_flash_map.size());
     return true;
