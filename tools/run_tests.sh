@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Builds and runs the whole test suite: a normal build, then one under AddressSanitizer and
-# UndefinedBehaviorSanitizer. Also checks that generated and formatted files are up to date.
+# Builds and runs the whole test suite: a normal build (whose loading and saving tests also run
+# under valgrind's leak check), then one under AddressSanitizer and UndefinedBehaviorSanitizer,
+# then the fuzz targets for about a minute each. Also checks that generated and formatted files
+# are up to date.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh
@@ -13,8 +15,14 @@ jobs=${GFPDB_JOBS:-2}
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs"
 ctest --test-dir build -j"$jobs" --output-on-failure
+bash tools/run_valgrind.sh build
 
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DGFPDB_SANITIZE=ON >/dev/null
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir build-asan -j"$jobs" --output-on-failure
+
+cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+    -DGFPDB_BUILD_FUZZ=ON -DGFPDB_BUILD_TESTS=OFF -DGFPDB_BUILD_TOOLS=OFF >/dev/null
+cmake --build build-fuzz -j"$jobs"
+bash fuzz/run_short.sh build-fuzz "${GFPDB_FUZZ_SECONDS:-60}"
