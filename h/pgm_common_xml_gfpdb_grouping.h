@@ -9,18 +9,14 @@
 
 namespace pgm_common_xml_gfpdb {
 
-// The count rules of both formats, built once: the parser checks the counts of every element
-// of every file it reads.
+// The count rules of both formats that can be broken, built once: the parser checks the
+// counts of every element of every file it reads.
 inline const PGM_XML_COUNT_LIST& exactly_one() {
     static const PGM_XML_COUNT_LIST counts = {{1}};
     return counts;
 }
 inline const PGM_XML_COUNT_LIST& zero_or_one() {
     static const PGM_XML_COUNT_LIST counts = {{0}, {1}};
-    return counts;
-}
-inline const PGM_XML_COUNT_LIST& any_number() {
-    static const PGM_XML_COUNT_LIST counts = {{0}, {4294967295u}};
     return counts;
 }
 

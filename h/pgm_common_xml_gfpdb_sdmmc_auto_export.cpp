@@ -22,7 +22,6 @@ PGM_COMMON_XML_GFPDB_SDMMC_SDMMC_FLASH::~PGM_COMMON_XML_GFPDB_SDMMC_SDMMC_FLASH(
 
 bool PGM_COMMON_XML_GFPDB_SDMMC_SDMMC_FLASH::check_child_count() {
     bool ok = true;
-    ok = check_count(PGM_COMMON_XML_ENUM_FLASH, pgm_common_xml_gfpdb::any_number()) && ok;
     return PGM_COMMON_XML_ELEMENT::check_child_count() && ok;
 }
 
@@ -56,7 +55,11 @@ PGM_COMMON_XML_GFPDB_SDMMC_FLASH::~PGM_COMMON_XML_GFPDB_SDMMC_FLASH() {
 
 bool PGM_COMMON_XML_GFPDB_SDMMC_FLASH::check_child_count() {
     bool ok = true;
-    ok = check_count(PGM_COMMON_XML_ENUM_DEVICE_INFO, pgm_common_xml_gfpdb::exactly_one()) && ok;
+    // A grouping list holds exactly the children of its kind, so the base is asked to count
+    // and record only a rule that the list's size breaks; any number never breaks.
+    if (device_info.size() != 1)
+        ok =
+            check_count(PGM_COMMON_XML_ENUM_DEVICE_INFO, pgm_common_xml_gfpdb::exactly_one()) && ok;
     return PGM_COMMON_XML_ELEMENT::check_child_count() && ok;
 }
 
@@ -90,10 +93,18 @@ PGM_COMMON_XML_GFPDB_SDMMC_DEVICE_INFO::~PGM_COMMON_XML_GFPDB_SDMMC_DEVICE_INFO(
 
 bool PGM_COMMON_XML_GFPDB_SDMMC_DEVICE_INFO::check_child_count() {
     bool ok = true;
-    ok = check_count(PGM_COMMON_XML_ENUM_DEVICE_IO_VOLTAGE, pgm_common_xml_gfpdb::exactly_one()) &&
-         ok;
-    ok = check_count(PGM_COMMON_XML_ENUM_DEVICE_DENSITY, pgm_common_xml_gfpdb::exactly_one()) && ok;
-    ok = check_count(PGM_COMMON_XML_ENUM_DEVICE_NAME, pgm_common_xml_gfpdb::exactly_one()) && ok;
+    // A grouping list holds exactly the children of its kind, so the base is asked to count
+    // and record only a rule that the list's size breaks; any number never breaks.
+    if (device_io_voltage.size() != 1)
+        ok = check_count(PGM_COMMON_XML_ENUM_DEVICE_IO_VOLTAGE,
+                         pgm_common_xml_gfpdb::exactly_one()) &&
+             ok;
+    if (device_density.size() != 1)
+        ok = check_count(PGM_COMMON_XML_ENUM_DEVICE_DENSITY, pgm_common_xml_gfpdb::exactly_one()) &&
+             ok;
+    if (device_name.size() != 1)
+        ok =
+            check_count(PGM_COMMON_XML_ENUM_DEVICE_NAME, pgm_common_xml_gfpdb::exactly_one()) && ok;
     return PGM_COMMON_XML_ELEMENT::check_child_count() && ok;
 }
 

@@ -12,13 +12,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
-#include <unordered_map>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -27,15 +29,10 @@
 namespace {
 // ---- Element factories -------------------------------------------------------------------
 
-// Key of one element kind of one file kind.
-uint64_t factory_key(PGM_COMMON_XML_FILE_ENUM file_kind, PGM_COMMON_XML_ENUM kind) {
-    return static_cast<uint64_t>(static_cast<uint32_t>(file_kind)) << 32 |
-           static_cast<uint32_t>(kind);
-}
-
 struct FACTORIES {
-    // Hashed: the parser makes every element of every file through it.
-    std::unordered_map<uint64_t, PGM_COMMON_XML_ELEMENT_FACTORY> by_kind;
+    // By file kind, then indexed by element kind: the parser makes every element of every file
+    // through it.
+    std::map<int, std::vector<PGM_COMMON_XML_ELEMENT_FACTORY>> by_kind;
     // The first kind registered for a file kind is its root element.
     std::map<int, PGM_COMMON_XML_ENUM> root;
 };
@@ -49,8 +46,11 @@ FACTORIES& factories() {
 
 PGM_COMMON_XML_ELEMENT_FACTORY find_factory(PGM_COMMON_XML_FILE_ENUM file_kind,
                                             PGM_COMMON_XML_ENUM kind) {
-    auto it = factories().by_kind.find(factory_key(file_kind, kind));
-    return it == factories().by_kind.end() ? nullptr : it->second;
+    auto it = factories().by_kind.find(file_kind);
+    if (kind < 0 || it == factories().by_kind.end() ||
+        static_cast<size_t>(kind) >= it->second.size())
+        return nullptr;
+    return it->second[static_cast<size_t>(kind)];
 }
 
 PGM_COMMON_XML_ENUM root_kind(PGM_COMMON_XML_FILE_ENUM file_kind) {
@@ -198,42 +198,14 @@ bool read_file(const std::string& path, std::string* text, FILE_KEY* key) {
     return ok;
 }
 
-// One parser and one file buffer per thread, reused from file to file: a parser made anew
-// for each file costs as much as reading a small one.
-struct READER {
-    xmlParserCtxtPtr parser = nullptr;
+// A schema file as a document tree, which is what the schema compiler takes.
+DOC read_document(const std::string& path, ERROR_SINK& sink) {
     std::string text;
-    READER() = default;
-    READER(const READER&) = delete;
-    READER& operator=(const READER&) = delete;
-    ~READER() { drop_parser(); }
-    void drop_parser() {
-        xmlFreeParserCtxt(parser);
-        parser = nullptr;
-    }
-    xmlParserCtxtPtr get_parser() {
-        // The parser's dictionary keeps the short texts of every file read (names, IDs);
-        // start afresh before it grows without bound.
-        if (parser && parser->dict && xmlDictSize(parser->dict) > 100000)
-            drop_parser();
-        if (!parser)
-            parser = xmlNewParserCtxt();
-        return parser;
-    }
-};
-
-READER& reader() {
-    static thread_local READER instance;
-    return instance;
-}
-
-DOC read_document(const std::string& path, FILE_KEY* key, ERROR_SINK& sink) {
-    READER& r = reader();
-    if (!read_file(path, &r.text, key) || r.text.size() > INT_MAX) {
+    if (!read_file(path, &text, nullptr)) {
         sink.add(path + ": cannot read the file");
         return nullptr;
     }
-    xmlParserCtxtPtr parser = r.get_parser();
+    xmlParserCtxtPtr parser = xmlNewParserCtxt();
     if (!parser) {
         sink.add(path + ": out of memory");
         return nullptr;
@@ -242,12 +214,10 @@ DOC read_document(const std::string& path, FILE_KEY* key, ERROR_SINK& sink) {
     const size_t earlier = sink.size();
     parser->_private = &doctype;
     parser->sax->internalSubset = refuse_doctype;
-    DOC doc(xmlCtxtReadMemory(parser, r.text.data(), static_cast<int>(r.text.size()), path.c_str(),
+    DOC doc(xmlCtxtReadMemory(parser, text.data(), static_cast<int>(text.size()), path.c_str(),
                               nullptr, XML_PARSE_NONET | XML_PARSE_BIG_LINES));
-    parser->_private = nullptr;
+    xmlFreeParserCtxt(parser);
     if (doctype) {
-        // A stopped parser is not trusted with the next file.
-        r.drop_parser();
         // A DOCTYPE is where entity bombs and external entities live; no database file has one.
         sink.truncate(earlier);
         sink.add(path + ": a DOCTYPE is not allowed in a database file");
@@ -289,7 +259,7 @@ SCHEMA* get_schema(const std::string& path, ERROR_SINK& sink) {
         xmlSchemaFree(it->second.schema);
         schemas().erase(it);
     }
-    DOC doc = read_document(path, nullptr, sink);
+    DOC doc = read_document(path, sink);
     if (!doc)
         return nullptr;
     xmlSchemaParserCtxtPtr parser = xmlSchemaNewDocParserCtxt(doc.get());
@@ -306,124 +276,353 @@ SCHEMA* get_schema(const std::string& path, ERROR_SINK& sink) {
     return &compiled;
 }
 
-bool validate(xmlDoc* doc, SCHEMA* schema, const std::string& xml_file, const std::string& xsd_file,
-              ERROR_SINK& sink) {
-    if (!schema)
-        return false;
-    if (!schema->validator)
-        schema->validator = xmlSchemaNewValidCtxt(schema->schema);
-    if (!schema->validator) {
-        sink.add(xml_file + ": out of memory");
-        return false;
-    }
-    xmlSchemaSetValidStructuredErrors(schema->validator, ERROR_SINK::collect, &sink);
-    const bool valid = xmlSchemaValidateDoc(schema->validator, doc) == 0;
-    xmlSchemaSetValidStructuredErrors(schema->validator, nullptr, nullptr);
-    if (!valid && sink.empty())
-        sink.add(xml_file + ": the file does not match the schema " + xsd_file);
-    return valid;
-}
+// ---- Reading data files: one pass of the parser per file -------------------------------
+//
+// A data file is read as a stream of parser events, checked against its schema while they
+// come, and kept flat: one record per element, with its attributes and texts in one arena.
+// The typed tree is built from the records afterwards, and only for a file that passed its
+// schema, since the element classes stop the program on a child they do not hold. libxml2
+// builds no tree of its own, so a file costs one parse, the schema check and the typed tree.
 
-// The document of the file checked last, so that the parse that follows a check reads the file
-// only once.
-struct CHECKED {
-    std::string path;
-    FILE_KEY key;
-    DOC doc;
-    std::string xsd;
-    bool valid = false;
+constexpr uint32_t no_text = UINT32_MAX;
+
+struct EVENT_ELEMENT {
+    PGM_COMMON_XML_ENUM kind = PGM_COMMON_XML_ENUM__INVALID__;
+    bool known = false;             // false: a name that is no element kind
+    const xmlChar* name = nullptr;  // the XML name, as the parser's dictionary holds it
+    int line = 0;                   // of the start tag
+    uint32_t end = 0;               // one past the last element of its subtree
+    uint32_t first_attribute = 0, attribute_count = 0;
+    uint32_t first_text = no_text, last_text = no_text;  // its own text pieces, in order
 };
 
-CHECKED& checked() {
-    static auto* last = new CHECKED;
-    return *last;
+struct EVENT_ATTRIBUTE {
+    const xmlChar* name;  // as the parser's dictionary holds it
+    uint32_t value_at, value_size;
+    bool in_namespace;  // xsi:noNamespaceSchemaLocation and the like: no database content
+};
+
+struct EVENT_TEXT {
+    uint32_t at, size, next;
+};
+
+// One parser and the records of the file read last, per thread. Everything is reused from
+// file to file, so that reading a file allocates nothing once the buffers have grown.
+struct READER {
+    xmlParserCtxtPtr parser = nullptr;
+    std::string text;   // the file
+    std::string arena;  // names, attribute values and texts
+    std::vector<EVENT_ELEMENT> elements;
+    std::vector<EVENT_ATTRIBUTE> attributes;
+    std::vector<EVENT_TEXT> texts;
+    std::vector<uint32_t> open;  // the elements whose end tag is still to come
+    bool doctype = false;
+    // The schema reports no lines while it streams; it speaks of the element whose tag was
+    // read last, and a tree would have given that element's start line.
+    int error_line = 0;
+    std::string path;
+    std::vector<std::string> schema_errors;
+    // What a check leaves for the parse that follows it: this file version, read and
+    // well-formed, and whether it passed that schema.
+    bool held = false;
+    FILE_KEY key;
+    std::string xsd;
+    bool valid = false;
+
+    READER() = default;
+    READER(const READER&) = delete;
+    READER& operator=(const READER&) = delete;
+    ~READER() { drop_parser(); }
+    void drop_parser() {
+        xmlFreeParserCtxt(parser);
+        parser = nullptr;
+        // The names of the records and of the kinds below lived in its dictionary.
+        clear();
+        known_names.fill(NAME_KIND());
+    }
+    // The kinds of the names met, by address: the parser's dictionary holds one copy of each
+    // name for as long as the parser lives, so a name is looked up once, not for every element.
+    struct NAME_KIND {
+        const xmlChar* name = nullptr;
+        PGM_COMMON_XML_ENUM kind = PGM_COMMON_XML_ENUM__INVALID__;
+        bool known = false;
+    };
+    std::array<NAME_KIND, 256> known_names{};
+    bool kind_of(const xmlChar* name, PGM_COMMON_XML_ENUM* kind) {
+        size_t slot = (reinterpret_cast<uintptr_t>(name) >> 3) % known_names.size();
+        for (size_t probes = 0; probes < known_names.size(); ++probes) {
+            NAME_KIND& entry = known_names[slot];
+            if (entry.name == name) {
+                *kind = entry.kind;
+                return entry.known;
+            }
+            if (!entry.name) {
+                entry.name = name;
+                entry.known =
+                    HOST_DETAIL::kind_from_name(reinterpret_cast<const char*>(name), &entry.kind);
+                *kind = entry.kind;
+                return entry.known;
+            }
+            slot = (slot + 1) % known_names.size();
+        }
+        // A file of a great many odd names: looked up each time.
+        return HOST_DETAIL::kind_from_name(reinterpret_cast<const char*>(name), kind);
+    }
+    xmlParserCtxtPtr get_parser() {
+        // The dictionary keeps every name the parser has met; start afresh before a stream of
+        // odd files lets it grow without bound.
+        if (parser && parser->dict && xmlDictSize(parser->dict) > 100000)
+            drop_parser();
+        if (!parser)
+            parser = xmlNewParserCtxt();
+        return parser;
+    }
+    void clear() {
+        arena.clear();
+        elements.clear();
+        attributes.clear();
+        texts.clear();
+        open.clear();
+        schema_errors.clear();
+        doctype = false;
+        error_line = 0;
+        held = false;
+    }
+    uint32_t store(const char* data, size_t size) {
+        const auto at = static_cast<uint32_t>(arena.size());
+        arena.append(data, size);
+        return at;
+    }
+    std::string text_at(uint32_t at, uint32_t size) const { return arena.substr(at, size); }
+    static std::string name_of(const EVENT_ELEMENT& element) {
+        return reinterpret_cast<const char*>(element.name);
+    }
+    // The element's own text, its pieces joined.
+    std::string text_of(const EVENT_ELEMENT& element) const {
+        std::string joined;
+        for (uint32_t i = element.first_text; i != no_text; i = texts[i].next)
+            joined.append(arena, texts[i].at, texts[i].size);
+        return joined;
+    }
+    int line() const { return parser && parser->input ? parser->input->line : 0; }
+};
+
+// Held through a pointer: the readers of records then work on plain memory rather than
+// looking the thread's storage up at every step.
+READER& reader() {
+    static thread_local std::unique_ptr<READER> instance;
+    if (!instance)
+        instance = std::make_unique<READER>();
+    return *instance;
 }
 
-// The checked document of this file version when there is one (and whether it passed that
-// schema), else the file read anew. `key` is the version seen before reading.
-DOC take_document(const std::string& path, const std::string& xsd, bool* valid, FILE_KEY* key,
-                  ERROR_SINK& sink) {
-    CHECKED& last = checked();
-    *valid = false;
-    // Only a checked document of the same path needs the file's version before reading.
-    if (last.doc && last.path == path) {
-        if (!file_key(path, key)) {
-            sink.add(path + ": cannot read the file");
-            return nullptr;
+const char* chars(const xmlChar* text) {
+    return reinterpret_cast<const char*>(text);
+}
+
+void on_start(void* data, const xmlChar* name, const xmlChar*, const xmlChar*, int, const xmlChar**,
+              int attribute_count, int, const xmlChar** attributes) {
+    READER& r = *static_cast<READER*>(data);
+    EVENT_ELEMENT element;
+    element.line = r.line();
+    element.name = name;
+    element.known = r.kind_of(name, &element.kind);
+    element.first_attribute = static_cast<uint32_t>(r.attributes.size());
+    for (int i = 0; i < attribute_count; ++i) {
+        // Local name, prefix, namespace, value start and value end.
+        const xmlChar* const* attribute = attributes + 5 * i;
+        EVENT_ATTRIBUTE stored{};
+        stored.in_namespace = attribute[2] != nullptr;
+        stored.name = attribute[0];
+        stored.value_at = static_cast<uint32_t>(r.arena.size());
+        // The parser hands an "&" of the file over as "&#38;", every other reference
+        // resolved.
+        const std::string_view value(chars(attribute[3]),
+                                     static_cast<size_t>(attribute[4] - attribute[3]));
+        for (size_t at = 0; at < value.size();) {
+            const size_t amp = value.find("&#38;", at);
+            r.arena.append(value.substr(at, amp - at));
+            if (amp == std::string_view::npos)
+                break;
+            r.arena += '&';
+            at = amp + 5;
         }
-        if (*key == last.key) {
-            *valid = last.valid && last.xsd == xsd;
-            return std::move(last.doc);
+        stored.value_size = static_cast<uint32_t>(r.arena.size()) - stored.value_at;
+        r.attributes.push_back(stored);
+    }
+    element.attribute_count = static_cast<uint32_t>(attribute_count);
+    r.error_line = element.line;
+    r.open.push_back(static_cast<uint32_t>(r.elements.size()));
+    r.elements.push_back(element);
+}
+
+void on_end(void* data, const xmlChar*, const xmlChar*, const xmlChar*) {
+    READER& r = *static_cast<READER*>(data);
+    if (r.open.empty())
+        return;
+    EVENT_ELEMENT& element = r.elements[r.open.back()];
+    r.open.pop_back();
+    element.end = static_cast<uint32_t>(r.elements.size());
+    r.error_line = element.line;
+}
+
+void on_text(void* data, const xmlChar* text, int size) {
+    READER& r = *static_cast<READER*>(data);
+    if (r.open.empty() || size <= 0)
+        return;
+    EVENT_ELEMENT& element = r.elements[r.open.back()];
+    const uint32_t at = r.store(chars(text), static_cast<size_t>(size));
+    // A text that the parser hands over in pieces usually lands in one run of the arena.
+    if (element.last_text != no_text &&
+        r.texts[element.last_text].at + r.texts[element.last_text].size == at) {
+        r.texts[element.last_text].size += static_cast<uint32_t>(size);
+        return;
+    }
+    const auto index = static_cast<uint32_t>(r.texts.size());
+    r.texts.push_back({at, static_cast<uint32_t>(size), no_text});
+    if (element.last_text == no_text)
+        element.first_text = index;
+    else
+        r.texts[element.last_text].next = index;
+    element.last_text = index;
+}
+
+// Called when the parser meets "<!DOCTYPE": stops it before any declaration is read.
+void on_doctype(void* data, const xmlChar*, const xmlChar*, const xmlChar*) {
+    READER& r = *static_cast<READER*>(data);
+    r.doctype = true;
+    xmlStopParser(r.parser);
+}
+
+void on_schema_error(void* data, XML_ERROR error) {
+    READER& r = *static_cast<READER*>(data);
+    if (!error || error->level < XML_ERR_ERROR || r.schema_errors.size() >= 50)
+        return;
+    const std::string file = error->file ? error->file : r.path;
+    const int line = error->line > 0 ? error->line : r.error_line;
+    r.schema_errors.push_back(file + ":" + std::to_string(line) + ": " +
+                              HOST_DETAIL::trim(error->message ? error->message : "unknown error"));
+}
+
+const xmlSAXHandler& event_handler() {
+    static const xmlSAXHandler handler = [] {
+        xmlSAXHandler h;
+        std::memset(&h, 0, sizeof h);
+        h.initialized = XML_SAX2_MAGIC;
+        h.startElementNs = on_start;
+        h.endElementNs = on_end;
+        h.characters = on_text;
+        h.cdataBlock = on_text;
+        h.internalSubset = on_doctype;
+        return h;
+    }();
+    return handler;
+}
+
+// Reads a data file into the reader's records, checked against `schema` when there is one
+// (`valid` tells the verdict). False when the file cannot be read or is not well-formed.
+bool read_events(READER& r, const std::string& path, SCHEMA* schema, bool* valid,
+                 ERROR_SINK& sink) {
+    r.clear();
+    *valid = false;
+    r.path = path;
+    if (!read_file(path, &r.text, &r.key)) {
+        sink.add(path + ": cannot read the file");
+        return false;
+    }
+    xmlParserCtxtPtr parser = r.get_parser();
+    if (schema && !schema->validator)
+        schema->validator = xmlSchemaNewValidCtxt(schema->schema);
+    if (!parser || (schema && !schema->validator)) {
+        sink.add(path + ": out of memory");
+        return false;
+    }
+    xmlSAXHandlerPtr handler = const_cast<xmlSAXHandlerPtr>(&event_handler());
+    void* user_data = &r;
+    xmlSchemaSAXPlugPtr plug = nullptr;
+    if (schema) {
+        xmlSchemaSetValidStructuredErrors(schema->validator, on_schema_error, &r);
+        plug = xmlSchemaSAXPlug(schema->validator, &handler, &user_data);
+        if (!plug) {
+            sink.add(path + ": out of memory");
+            return false;
         }
     }
-    return read_document(path, key, sink);
+    *parser->sax = *handler;
+    parser->userData = user_data;
+    const size_t earlier = sink.size();
+    // The events build no document; a document here would be a parser of another mind.
+    xmlFreeDoc(xmlCtxtReadMemory(parser, r.text.data(), static_cast<int>(r.text.size()),
+                                 path.c_str(), nullptr, XML_PARSE_NONET | XML_PARSE_BIG_LINES));
+    const bool well_formed = parser->wellFormed && !r.doctype;
+    *valid = schema && well_formed && xmlSchemaIsValid(schema->validator) == 1 &&
+             r.schema_errors.empty();
+    if (plug)
+        xmlSchemaSAXUnplug(plug);
+    if (schema)
+        xmlSchemaSetValidStructuredErrors(schema->validator, nullptr, nullptr);
+    if (r.doctype) {
+        // A stopped parser is not trusted with the next file.
+        r.drop_parser();
+        // A DOCTYPE is where entity bombs and external entities live; no database file has one.
+        sink.truncate(earlier);
+        sink.add(path + ": a DOCTYPE is not allowed in a database file");
+        return false;
+    }
+    if (!well_formed) {
+        if (sink.empty())
+            sink.add(path + ": the file is not well-formed XML");
+        return false;
+    }
+    // As a check of the finished document would: the parser's own findings first.
+    for (const std::string& error : r.schema_errors)
+        sink.add(error);
+    return true;
 }
 
 // ---- Building the element tree ----------------------------------------------------------
 
-std::string text_of(const xmlChar* text) {
-    return text ? reinterpret_cast<const char*>(text) : "";
+std::string where(const std::string& file, int line) {
+    return file + ":" + std::to_string(line) + ": ";
 }
 
-std::string where(const std::string& file, const xmlNode* node) {
-    return file + ":" + std::to_string(xmlGetLineNo(node)) + ": ";
-}
-
-// The text of an attribute; one text child, the usual case, is read in place.
-std::string attribute_text(xmlAttr* attribute) {
-    const xmlNode* value = attribute->children;
-    if (!value)
-        return std::string();
-    if (!value->next && value->type == XML_TEXT_NODE)
-        return text_of(value->content);
-    xmlChar* raw = xmlNodeGetContent(reinterpret_cast<xmlNode*>(attribute));
-    std::string text = text_of(raw);
-    xmlFree(raw);
-    return text;
-}
-
-void read_attributes(PGM_COMMON_XML_ELEMENT* element, xmlNode* node, const std::string& file,
-                     ERROR_SINK& sink) {
-    for (xmlAttr* attribute = node->properties; attribute; attribute = attribute->next) {
-        if (attribute->ns)
-            continue;  // xsi:noNamespaceSchemaLocation and the like are not database content
-        const std::string name = text_of(attribute->name);
-        const std::string value = attribute_text(attribute);
+void read_attributes(PGM_COMMON_XML_ELEMENT* element, const READER& r, const EVENT_ELEMENT& event,
+                     const std::string& file, ERROR_SINK& sink) {
+    for (uint32_t i = 0; i < event.attribute_count; ++i) {
+        const EVENT_ATTRIBUTE& attribute = r.attributes[event.first_attribute + i];
+        if (attribute.in_namespace)
+            continue;
+        const std::string name = chars(attribute.name);
+        const std::string value = r.text_at(attribute.value_at, attribute.value_size);
         if (!element->read_attribute_text(name, value)) {
-            sink.add(where(file, node) + "the attribute '" + name + "' of element '" +
+            sink.add(where(file, event.line) + "the attribute '" + name + "' of element '" +
                      element->get_name() + "' is unknown or has an invalid value '" + value + "'");
         }
     }
 }
 
 void read_children(PGM_COMMON_XML_FILE_ENUM file_kind, PGM_COMMON_XML_ELEMENT* element,
-                   xmlNode* node, const std::string& file, ERROR_SINK& sink) {
-    read_attributes(element, node, file, sink);
-    // Only value elements keep their text; the blanks between the children of the others
-    // are not collected.
-    const bool has_value = element->get_value_type() != PGM_XML_TYPE_NONE;
-    std::string text;
-    for (xmlNode* child = node->children; child; child = child->next) {
-        if (child->type == XML_TEXT_NODE || child->type == XML_CDATA_SECTION_NODE) {
-            if (has_value && child->content)
-                text += reinterpret_cast<const char*>(child->content);
+                   const READER& r, uint32_t index, const std::string& file, ERROR_SINK& sink) {
+    const EVENT_ELEMENT& event = r.elements[index];
+    read_attributes(element, r, event, file, sink);
+    for (uint32_t child = index + 1; child < event.end; child = r.elements[child].end) {
+        const EVENT_ELEMENT& child_event = r.elements[child];
+        if (!child_event.known) {
+            sink.add(where(file, child_event.line) + "the unknown element '" +
+                     r.name_of(child_event) + "' is skipped");
             continue;
         }
-        if (child->type != XML_ELEMENT_NODE)
-            continue;
-        PGM_COMMON_XML_ENUM kind;
-        const char* name = reinterpret_cast<const char*>(child->name);
-        if (!HOST_DETAIL::kind_from_name(name ? name : "", &kind)) {
-            sink.add(where(file, child) + "the unknown element '" + text_of(child->name) +
-                     "' is skipped");
-            continue;
-        }
-        PGM_COMMON_XML_ELEMENT* typed = PGM_COMMON_XML::create_element(file_kind, kind);
-        read_children(file_kind, typed, child, file, sink);
+        PGM_COMMON_XML_ELEMENT* typed = PGM_COMMON_XML::create_element(file_kind, child_event.kind);
+        read_children(file_kind, typed, r, child, file, sink);
         element->add_child(typed, nullptr);
     }
-    if (has_value && !element->read_value_text(text)) {
-        sink.add(where(file, node) + "the element '" + element->get_name() +
+    // Only value elements keep their text; the blanks between the children of the others
+    // are not looked at.
+    if (element->get_value_type() == PGM_XML_TYPE_NONE)
+        return;
+    const std::string text = r.text_of(event);
+    if (!element->read_value_text(text)) {
+        sink.add(where(file, event.line) + "the element '" + element->get_name() +
                  "' has an invalid value '" + text + "'");
     }
 }
@@ -501,28 +700,23 @@ void PGM_COMMON_XML::check_xsd(const std::string& xml_file, const std::string& x
                                std::string& error, std::string& error2) {
     init_libxml();
     ERROR_SINK sink(xml_file);
+    READER& r = reader();
+    r.held = false;
     bool valid = false;
-    FILE_KEY key;
-    DOC doc;
     if (SCHEMA* schema = get_schema(xsd_file, sink)) {
-        bool known_valid = false;
-        doc = take_document(xml_file, xsd_file, &known_valid, &key, sink);
-        valid = doc && validate(doc.get(), schema, xml_file, xsd_file, sink);
+        if (read_events(r, xml_file, schema, &valid, sink)) {
+            // Kept for the parse that follows, so that the file is read once.
+            r.held = true;
+            r.xsd = xsd_file;
+            r.valid = valid;
+            if (!valid && sink.empty())
+                sink.add(xml_file + ": the file does not match the schema " + xsd_file);
+        }
     }
     error = valid || sink.empty() ? std::string() : sink.messages()[0];
     error2 = valid ? std::string() : join(sink.messages(), 1);
     if (!valid && error.empty())
         error = xml_file + ": the file cannot be checked";
-
-    CHECKED& last = checked();
-    last.doc.reset();
-    if (doc) {
-        last.path = xml_file;
-        last.key = key;
-        last.doc = std::move(doc);
-        last.xsd = xsd_file;
-        last.valid = valid;
-    }
 }
 
 PGM_COMMON_XML_ELEMENT* PGM_COMMON_XML::parse_xml(PGM_COMMON_XML_FILE_ENUM file_kind,
@@ -532,25 +726,38 @@ PGM_COMMON_XML_ELEMENT* PGM_COMMON_XML::parse_xml(PGM_COMMON_XML_FILE_ENUM file_
                                                   std::string& info) {
     init_libxml();
     ERROR_SINK sink(xml_file);
+    READER& r = reader();
+    // The element classes trust the structure the schema guarantees; a user file that was not
+    // checked against this schema is checked here.
+    const bool needs_schema = !golden && !xsd_file.empty();
+    bool read = false;
     bool valid = false;
     FILE_KEY key;
-    DOC doc = take_document(xml_file, xsd_file, &valid, &key, sink);
-    // The element classes trust the structure the schema guarantees; a user file that skipped
-    // the check is checked here.
-    if (doc && !golden && !xsd_file.empty() && !valid &&
-        !validate(doc.get(), get_schema(xsd_file, sink), xml_file, xsd_file, sink))
-        doc.reset();
+    // The records of a check are taken only for the same version of the file.
+    if (r.held && r.path == xml_file && file_key(xml_file, &key) && key == r.key) {
+        read = true;
+        valid = r.valid && r.xsd == xsd_file;
+    }
+    if (!read || (needs_schema && !valid)) {
+        SCHEMA* schema = needs_schema ? get_schema(xsd_file, sink) : nullptr;
+        read = (!needs_schema || schema) && read_events(r, xml_file, schema, &valid, sink);
+        if (read && needs_schema && !valid && sink.empty())
+            sink.add(xml_file + ": the file does not match the schema " + xsd_file);
+    }
+    r.held = false;
+    if (needs_schema && !valid)
+        read = false;
 
     const PGM_COMMON_XML_ENUM kind = root_kind(file_kind);
     PGM_COMMON_XML_ELEMENT* root = create_element(file_kind, kind);
-    xmlNode* node = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
-    if (node && text_of(node->name) != pgm_common_xml_enum_name(kind)) {
-        sink.add(where(xml_file, node) + "the root element is '" + text_of(node->name) +
-                 "', expected '" + pgm_common_xml_enum_name(kind) + "'");
-        node = nullptr;
+    bool has_root = read && !r.elements.empty();
+    if (has_root && r.name_of(r.elements[0]) != pgm_common_xml_enum_name(kind)) {
+        sink.add(where(xml_file, r.elements[0].line) + "the root element is '" +
+                 r.name_of(r.elements[0]) + "', expected '" + pgm_common_xml_enum_name(kind) + "'");
+        has_root = false;
     }
-    if (node) {
-        read_children(file_kind, root, node, xml_file, sink);
+    if (has_root) {
+        read_children(file_kind, root, r, 0, xml_file, sink);
         root->check_child_count();
         std::vector<std::string> count_errors;
         collect_count_errors(root, xml_file, &count_errors);
@@ -587,7 +794,12 @@ void PGM_COMMON_XML::register_element_factory(PGM_COMMON_XML_FILE_ENUM file_kind
                                               PGM_COMMON_XML_ENUM kind,
                                               PGM_COMMON_XML_ELEMENT_FACTORY factory) {
     factories().root.emplace(file_kind, kind);
-    factories().by_kind[factory_key(file_kind, kind)] = factory;
+    if (kind < 0)
+        return;  // no kind has a negative number
+    std::vector<PGM_COMMON_XML_ELEMENT_FACTORY>& made = factories().by_kind[file_kind];
+    if (static_cast<size_t>(kind) >= made.size())
+        made.resize(static_cast<size_t>(kind) + 1, nullptr);
+    made[static_cast<size_t>(kind)] = factory;
 }
 
 PGM_COMMON_XML_ELEMENT* PGM_COMMON_XML::create_element(PGM_COMMON_XML_FILE_ENUM file_kind,

@@ -10,9 +10,11 @@ import sys
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 
-# The count rules, built once in h/pgm_common_xml_gfpdb_grouping.h.
-ONE, OPT, ANY = (f"pgm_common_xml_gfpdb::{rule}()"
-                 for rule in ("exactly_one", "zero_or_one", "any_number"))
+# The count rules: the list each passes to check_count (built once in
+# h/pgm_common_xml_gfpdb_grouping.h), and the test of a grouping list's size that breaks it.
+ONE = ("pgm_common_xml_gfpdb::exactly_one()", "{member}.size() != 1")
+OPT = ("pgm_common_xml_gfpdb::zero_or_one()", "{member}.size() > 1")
+ANY = (None, None)  # {{0}, {4294967295}}: any number never breaks
 
 # (XML name, value kind, [(child XML name, member, count rule), ...]); children in the order of
 # the class's grouping members.
@@ -113,12 +115,24 @@ def generate(fmt, rows, attributes, file_kind):
               f"    : PGM_COMMON_XML_ELEMENT(PGM_COMMON_XML_ENUM_{name}, sub_class_type, {vtype},",
               f"                             {vexist}, {default}, \"\", {ptr}) {{"]
         for a in attrs:
-            c.append(f'    add_attribute("{a[0]}", {a[1]}, PGM_XML_EXIST_REQUIRED, "{a[2]}", "{a[3]}", &{a[5]});')
+            allowed = '""'
+            if a[3]:
+                # Built once: every element of the class registers the attribute.
+                c.append(f'    static const std::string {a[0]}_allowed = "{a[3]}";')
+                allowed = f"{a[0]}_allowed"
+            c.append(f'    add_attribute("{a[0]}", {a[1]}, PGM_XML_EXIST_REQUIRED, "{a[2]}", {allowed}, &{a[5]});')
         c += ["    init_check();", "}", "",
               f"{cls}::~{cls}() {{ {cls}::clear_child_group(); }}", "",
               f"bool {cls}::check_child_count() {{", "    bool ok = true;"]
-        for child, _, rule in children:
-            c.append(f"    ok = check_count(PGM_COMMON_XML_ENUM_{child}, {rule}) && ok;")
+        if any(rule[1] for _, _, rule in children):
+            c.append("    // A grouping list holds exactly the children of its kind, so the base "
+                     "is asked to count")
+            c.append("    // and record only a rule that the list's size breaks; any number "
+                     "never breaks.")
+        for child, member, (counts, broken) in children:
+            if broken:
+                c.append(f"    if ({broken.format(member=member)})")
+                c.append(f"        ok = check_count(PGM_COMMON_XML_ENUM_{child}, {counts}) && ok;")
         c += ["    return PGM_COMMON_XML_ELEMENT::check_child_count() && ok;", "}", "",
               f"void {cls}::clear_child_group() {{"]
         for _, member, _ in children:

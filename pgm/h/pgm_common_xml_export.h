@@ -2,6 +2,7 @@
 // their value in a member whose address they hand over, and describe their attributes here.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -58,6 +59,11 @@ public:
     virtual ~PGM_COMMON_XML_ELEMENT();
     PGM_COMMON_XML_ELEMENT(const PGM_COMMON_XML_ELEMENT&) = delete;
     PGM_COMMON_XML_ELEMENT& operator=(const PGM_COMMON_XML_ELEMENT&) = delete;
+
+    // Elements are made and destroyed by the thousand for every file read: the memory of
+    // destroyed ones is kept by size, per thread, for the next ones.
+    static void* operator new(size_t size);
+    static void operator delete(void* block, size_t size);
 
     // Hooks of the typed classes, in this order.
     virtual bool check_child_count();
