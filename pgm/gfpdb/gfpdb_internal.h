@@ -37,6 +37,10 @@ void gfpdb_post(GFPDB_MESSAGE_ID id, int arg);
 bool gfpdb_replace_xml_file(PGM_COMMON_XML_ELEMENT* tree, const std::string& file,
                             const std::string& db_dir);
 
+// The folder part of a database file that was just read, as FIO_PATH(file).full_directory()
+// gives it, without asking the file system when the path is already in normal form.
+std::string gfpdb_folder_of_read_file(const std::string& file);
+
 // Whether a record's name can be part of its file's name and be found again: not empty, no
 // folder separator, text a file can hold. Loaders refuse a record whose name is not, and so
 // does saving.

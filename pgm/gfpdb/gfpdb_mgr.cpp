@@ -3,6 +3,7 @@
 // directories and the persistence of user records.
 #include "pgm/gfpdb/gfpdb_mgr.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <memory>
 
@@ -768,12 +769,45 @@ bool clear_way_for(const std::string& file) {
            FIO_FILE_SYSTEM::remove(file.c_str()) && !FIO_FILE_SYSTEM::exists(file);
 }
 
+// Whether a path is already written as FIO_PATH writes one that names a file: absolute, no
+// empty, "." or ".." part, no closing "/". Such a path is its own normal form, or that and a
+// closing "/" if it names a folder; it needs the file system only to tell which.
+bool is_normal_file_path(const std::string& path) {
+    if (path.empty() || path.front() != '/' || path.back() == '/')
+        return false;
+    for (size_t start = 1; start <= path.size();) {
+        const size_t end = std::min(path.find('/', start), path.size());
+        const size_t length = end - start;
+        if (length == 0 || (length == 1 && path[start] == '.') ||
+            (length == 2 && path.compare(start, 2, "..") == 0))
+            return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+// Whether a map's path names `file` once normalised. A path in normal form that differs from
+// `file`, also by a closing "/", cannot name it, so a folder of many devices is walked without
+// a file-system call for each of them.
+bool names_file(const std::string& path, const std::string& file) {
+    if (is_normal_file_path(path) && path != file && path + "/" != file)
+        return false;
+    return gen_strcmp(FIO_PATH(path).fullpath().c_str(), file.c_str()) == 0;
+}
+
 void log_map_sizes(const char* when, size_t dir_map, size_t active_map, size_t flash_map) {
     gfpdb_debug("%s: db_dir_map->size() = %d", when, static_cast<int>(dir_map));
     gfpdb_debug("%s: m_flash_db_active_dir_map.size() = %d", when, static_cast<int>(active_map));
     gfpdb_debug("%s: m_flash_map.size() = %d", when, static_cast<int>(flash_map));
 }
 }  // namespace
+
+std::string gfpdb_folder_of_read_file(const std::string& file) {
+    // A file just read is no folder, so a path in normal form ends in its name.
+    if (is_normal_file_path(file))
+        return file.substr(0, file.rfind('/') + 1);
+    return FIO_PATH(file).full_directory();
+}
 
 bool gfpdb_replace_xml_file(PGM_COMMON_XML_ELEMENT* tree, const std::string& file,
                             const std::string& db_dir) {
@@ -886,15 +920,13 @@ bool GFPDB_MGR::delete_db(std::string device_name, std::string db_dir) {
     std::vector<std::string> remaining_devices;
     std::vector<std::string> remaining_templates;
     for (const auto& [name, path] : db_dir_map) {
-        if (name != device_name &&
-            gen_strcmp(FIO_PATH(path).fullpath().c_str(), file_to_delete.c_str()) == 0) {
+        if (name != device_name && names_file(path, file_to_delete)) {
             gfpdb_debug("Found flash name = %s", name.c_str());
             remaining_devices.push_back(name);
         }
     }
     for (const auto& [name, path] : m_template_db_dir_map) {
-        if (name != device_name &&
-            gen_strcmp(FIO_PATH(path).fullpath().c_str(), file_to_delete.c_str()) == 0) {
+        if (name != device_name && names_file(path, file_to_delete)) {
             gfpdb_debug("Found template name = %s", name.c_str());
             remaining_templates.push_back(name);
         }

@@ -493,7 +493,7 @@ bool GFPDB_QSPI_MGR::update_flash_list(QSPI_FLASH_XML* object, std::string xml_f
         flash->set_parameter_value(GFPDB_FLASH_PARAM_DUMMY_CLK_CYCLE_X4, dummy_x4);
         flash->set_parameter_value(GFPDB_FLASH_PARAM_PROG_FLOW_TEMPLATE,
                                    info->prog_flow_template.at(0)->value);
-        flash->set_db_dir(FIO_PATH(xml_file).full_directory());
+        flash->set_db_dir(gfpdb_folder_of_read_file(xml_file));
         flash->set_flash_removable_permission(removable);
 
         std::vector<GFPDB_OPERATION*> sfl;
@@ -510,7 +510,7 @@ bool GFPDB_QSPI_MGR::update_flash_list(QSPI_FLASH_XML* object, std::string xml_f
         if (dir_map.count(name)) {
             delete flash;
             std::unique_ptr<MSG_POST> error(
-                gfpdb_new_duplicate_flash_error(name, FIO_PATH(xml_file).full_directory()));
+                gfpdb_new_duplicate_flash_error(name, gfpdb_folder_of_read_file(xml_file)));
             error->post();
             return false;
         }
