@@ -6,12 +6,14 @@
 // sides alike; the summary after the benchmarks prints them from the medians.
 #include <benchmark/benchmark.h>
 #include <dirent.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 #include <libxml/xmlschemas.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -117,13 +119,13 @@ FOLDER& folder(int64_t devices) {
 
 // Everything one construction reads, in its order: the host folder's files (the golden file
 // without the schema), then the custom folder's.
-std::vector<FILE_TO_LOAD> files_to_load(const FOLDER& f) {
+std::vector<FILE_TO_LOAD> files_to_load(const std::string& host, const std::string& custom) {
     std::vector<FILE_TO_LOAD> files;
-    const std::string xml_dir = host_dir() + "xml/";
+    const std::string xml_dir = host + "xml/";
     for (const std::string& name : database_files(xml_dir))
         files.push_back({xml_dir + name, name == "pgm_flash_db_qspi.xml"});
-    for (const std::string& name : database_files(f.custom_dir))
-        files.push_back({f.custom_dir + name, false});
+    for (const std::string& name : database_files(custom))
+        files.push_back({custom + name, false});
     return files;
 }
 
@@ -182,6 +184,14 @@ void set_per_file_counter(benchmark::State& state, size_t files) {
 
 // ---- Loading --------------------------------------------------------------------------------
 
+// The allocator hands the memory of a destroyed database back lazily, at the next large
+// request; ask for one here, so that the previous load's clean-up is not timed as this one.
+void settle_allocator() {
+    void* large = std::malloc(256 * 1024);
+    benchmark::DoNotOptimize(large);
+    std::free(large);
+}
+
 void BM_construct(benchmark::State& state) {
     FOLDER& f = folder(state.range(0));
     point_library_at(f);
@@ -194,6 +204,7 @@ void BM_construct(benchmark::State& state) {
         const std::string problem = checked ? std::string() : check_loaded(*mgr, f);
         checked = true;
         mgr.reset();
+        settle_allocator();
         state.ResumeTiming();
         if (posted || !problem.empty()) {
             state.SkipWithError((problem.empty() ? "the loader posted messages" : problem).c_str());
@@ -204,17 +215,18 @@ void BM_construct(benchmark::State& state) {
 }
 
 // The libxml2 floor: what any loader of these files must spend in the XML library. One
-// schema compiled once, one parser and one validation context reused, each file parsed,
-// checked against the schema (all but the golden file) and every element visited once.
+// schema compiled once, one parser and one validation context reused, each file parsed from
+// memory, checked against the schema (all but the golden file) and every element visited once.
 struct FLOOR {
     xmlSchemaPtr schema = nullptr;
     xmlSchemaValidCtxtPtr validator = nullptr;
     xmlParserCtxtPtr parser = nullptr;
+    std::string text;  // the file being read, its buffer kept from file to file
 };
 
 void ignore_structured_error(void*, xmlErrorPtr) {}
 
-// The whole file in one read, into a buffer that keeps its capacity from file to file.
+// The whole file in one read.
 bool read_whole_file(const std::string& path, std::string* text) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
@@ -229,32 +241,33 @@ bool read_whole_file(const std::string& path, std::string* text) {
     return ok;
 }
 
-FLOOR& floor_tools() {
-    static FLOOR tools = [] {
-        FLOOR t;
-        xmlInitParser();
-        xmlSetStructuredErrorFunc(nullptr, ignore_structured_error);
-        const std::string xsd = host_dir() + "xsd/gfpdb_qspi.xsd";
-        t.parser = xmlNewParserCtxt();
-        // Read from memory: the library turns libxml2's own file loading off for the process.
-        std::string text;
-        xmlDocPtr schema_doc =
-            t.parser && read_whole_file(xsd, &text)
-                ? xmlCtxtReadMemory(t.parser, text.data(), static_cast<int>(text.size()),
-                                    xsd.c_str(), nullptr, XML_PARSE_NONET)
-                : nullptr;
-        xmlSchemaParserCtxtPtr schema_parser =
-            schema_doc ? xmlSchemaNewDocParserCtxt(schema_doc) : nullptr;
-        t.schema = schema_parser ? xmlSchemaParse(schema_parser) : nullptr;
-        xmlSchemaFreeParserCtxt(schema_parser);
-        t.validator = t.schema ? xmlSchemaNewValidCtxt(t.schema) : nullptr;
-        if (!t.validator || !t.parser) {
-            std::fprintf(stderr, "cannot set up libxml2 for %s\n", xsd.c_str());
-            std::exit(1);
-        }
-        return t;
-    }();
-    return tools;
+// Made once per process and host folder; outside every timing, as the loader's schema is.
+FLOOR& floor_tools(const std::string& host) {
+    static std::map<std::string, FLOOR> made;
+    auto it = made.find(host);
+    if (it != made.end())
+        return it->second;
+    FLOOR& t = made[host];
+    xmlInitParser();
+    xmlSetStructuredErrorFunc(nullptr, ignore_structured_error);
+    const std::string xsd = host + "xsd/gfpdb_qspi.xsd";
+    t.parser = xmlNewParserCtxt();
+    // Read from memory: the library turns libxml2's own file loading off for the process.
+    xmlDocPtr schema_doc =
+        t.parser && read_whole_file(xsd, &t.text)
+            ? xmlCtxtReadMemory(t.parser, t.text.data(), static_cast<int>(t.text.size()),
+                                xsd.c_str(), nullptr, XML_PARSE_NONET)
+            : nullptr;
+    xmlSchemaParserCtxtPtr schema_parser =
+        schema_doc ? xmlSchemaNewDocParserCtxt(schema_doc) : nullptr;
+    t.schema = schema_parser ? xmlSchemaParse(schema_parser) : nullptr;
+    xmlSchemaFreeParserCtxt(schema_parser);
+    t.validator = t.schema ? xmlSchemaNewValidCtxt(t.schema) : nullptr;
+    if (!t.validator || !t.parser) {
+        std::fprintf(stderr, "cannot set up libxml2 for %s\n", xsd.c_str());
+        std::exit(1);
+    }
+    return t;
 }
 
 // Each element's name and text are touched once, as a tree builder must.
@@ -274,31 +287,36 @@ size_t visit(const xmlNode* node) {
     return seen;
 }
 
+// One pass of the floor over the folders as the loader would read them; the number of files
+// that were read and passed their schema.
+size_t floor_pass(const std::string& host, const std::string& custom, FLOOR& tools) {
+    const std::vector<FILE_TO_LOAD> files = files_to_load(host, custom);
+    size_t seen = 0;
+    size_t valid_files = 0;
+    for (const FILE_TO_LOAD& file : files) {
+        xmlDocPtr doc = read_whole_file(file.path, &tools.text)
+                            ? xmlCtxtReadMemory(tools.parser, tools.text.data(),
+                                                static_cast<int>(tools.text.size()),
+                                                file.path.c_str(), nullptr, XML_PARSE_NONET)
+                            : nullptr;
+        if (!doc)
+            continue;
+        if (file.golden || xmlSchemaValidateDoc(tools.validator, doc) == 0) {
+            seen += visit(xmlDocGetRootElement(doc));
+            ++valid_files;
+        }
+        xmlFreeDoc(doc);
+    }
+    benchmark::DoNotOptimize(seen);
+    return valid_files;
+}
+
 void BM_libxml2_floor(benchmark::State& state) {
     FOLDER& f = folder(state.range(0));
-    FLOOR& tools = floor_tools();
+    FLOOR& tools = floor_tools(host_dir());
     size_t valid_files = 0;
-    std::string text;
-    for (auto _ : state) {
-        const std::vector<FILE_TO_LOAD> files = files_to_load(f);
-        size_t seen = 0;
-        valid_files = 0;
-        for (const FILE_TO_LOAD& file : files) {
-            xmlDocPtr doc =
-                read_whole_file(file.path, &text)
-                    ? xmlCtxtReadMemory(tools.parser, text.data(), static_cast<int>(text.size()),
-                                        file.path.c_str(), nullptr, XML_PARSE_NONET)
-                    : nullptr;
-            if (!doc)
-                continue;
-            if (file.golden || xmlSchemaValidateDoc(tools.validator, doc) == 0) {
-                seen += visit(xmlDocGetRootElement(doc));
-                ++valid_files;
-            }
-            xmlFreeDoc(doc);
-        }
-        benchmark::DoNotOptimize(seen);
-    }
+    for (auto _ : state)
+        valid_files = floor_pass(host_dir(), f.custom_dir, tools);
     // The golden file and the user files pass; the SD/MMC file beside the golden one does not.
     if (valid_files != f.files.files + 1)
         state.SkipWithError("the floor did not read every user file as valid");
@@ -420,16 +438,8 @@ void BM_get_new_config_device_list(benchmark::State& state) {
         benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
-BENCHMARK(BM_construct)
-    ->Arg(small_folder)
-    ->Arg(large_folder)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
-BENCHMARK(BM_libxml2_floor)
-    ->Arg(small_folder)
-    ->Arg(large_folder)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+BENCHMARK(BM_construct)->Arg(small_folder)->Arg(large_folder)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_libxml2_floor)->Arg(small_folder)->Arg(large_folder)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_update_db)
     ->Arg(small_folder)
     ->Arg(large_folder)
@@ -450,7 +460,7 @@ BENCHMARK(BM_get_new_config_device_list)
     ->Arg(large_folder)
     ->Unit(benchmark::kMicrosecond);
 
-// ---- Memory and reads, in a fresh process ---------------------------------------------------
+// ---- First loads, memory and reads, in fresh processes ---------------------------------------
 
 // Numbers of /proc/self/status ("VmRSS", "VmHWM", in kB) and /proc/self/io ("rchar", "syscr").
 uint64_t proc_value(const char* file, const std::string& key) {
@@ -463,148 +473,301 @@ uint64_t proc_value(const char* file, const std::string& key) {
     return 0;
 }
 
-size_t& documents_made() {
-    static size_t count = 0;
-    return count;
+double cpu_seconds() {
+    timespec now{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
 
-// Every parse makes exactly one document node, so counting them counts parses.
-void count_document(xmlNodePtr node) {
-    if (node && node->type == XML_DOCUMENT_NODE)
-        ++documents_made();
+double wall_seconds() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
 
+}  // namespace
+
+// libxml2's parse and schema-compile entry points, as the loader reaches them through the
+// dynamic linker: defined here, they count every call before passing it on, so that a probe
+// can tell how often files are parsed and schemas compiled.
+namespace {
+uint64_t parse_calls = 0;
+uint64_t schema_compiles = 0;
+
+template <typename FUNCTION>
+FUNCTION next_definition(const char* name) {
+    void* found = ::dlsym(RTLD_NEXT, name);
+    if (!found) {
+        std::fprintf(stderr, "libxml2 has no %s\n", name);
+        std::abort();
+    }
+    return reinterpret_cast<FUNCTION>(found);
+}
+}  // namespace
+
+extern "C" xmlDocPtr xmlCtxtReadMemory(xmlParserCtxtPtr parser, const char* buffer, int size,
+                                       const char* url, const char* encoding, int options) {
+    static const auto next = next_definition<xmlDocPtr (*)(
+        xmlParserCtxtPtr, const char*, int, const char*, const char*, int)>("xmlCtxtReadMemory");
+    ++parse_calls;
+    return next(parser, buffer, size, url, encoding, options);
+}
+
+extern "C" xmlSchemaPtr xmlSchemaParse(xmlSchemaParserCtxtPtr parser) {
+    static const auto next =
+        next_definition<xmlSchemaPtr (*)(xmlSchemaParserCtxtPtr)>("xmlSchemaParse");
+    ++schema_compiles;
+    return next(parser);
+}
+
+namespace {
+// What a fresh process tells: the time of its one load (or floor pass), and for a load the
+// memory and reads it cost and the documents libxml2 built.
 struct PROBE {
-    uint64_t peak_kb = 0;      // peak resident growth over the first load
-    uint64_t retained_kb = 0;  // resident growth that stays after it
-    uint64_t bytes_read = 0;   // read() bytes of the first load
-    uint64_t reads = 0;        // read() calls of the first load
-    uint64_t documents_first = 0, documents_second = 0;
+    double cpu = 0, wall = 0;                         // seconds
+    uint64_t peak_kb = 0;                             // resident growth at its highest
+    uint64_t retained_kb = 0;                         // resident growth that stays
+    uint64_t bytes_read = 0;                          // by read() calls
+    uint64_t reads = 0;                               // read() calls
+    uint64_t parses = 0;                              // files parsed, the schema among them
+    uint64_t compiles = 0;                            // schemas compiled
+    uint64_t second_parses = 0, second_compiles = 0;  // by a second load in the same process
 };
 
-// Loads the database twice in this fresh process and prints what the first load cost in
-// memory and reads, and how many documents each load parsed (the second one reuses the
-// compiled schema).
-int memory_probe(const std::string& host, const std::string& custom) {
+void print_probe(const PROBE& p) {
+    std::printf("%.9f %.9f %" PRIu64 " %" PRIu64 " %" PRIu64 " %" PRIu64 " %" PRIu64 " %" PRIu64
+                " %" PRIu64 " %" PRIu64 "\n",
+                p.cpu, p.wall, p.peak_kb, p.retained_kb, p.bytes_read, p.reads, p.parses,
+                p.compiles, p.second_parses, p.second_compiles);
+}
+
+// The first load of a program: the database loaded once into a fresh heap.
+// With `second`, the database is loaded again in the same process, to count what that load
+// parses and compiles.
+int loader_probe(const std::string& host, const std::string& custom, bool second) {
     PGM_COMMON::set_common_programmer(host);
     GFPDB_MGR::set_db_custom_dir(custom);
     msg_set_post_listener([](unsigned, MSG_POST_TYPE, const std::string&) {});
     msg_set_debug_listener([](const std::string&, int, const std::string&) {});
-    xmlRegisterNodeDefault(count_document);
     PROBE p;
     const uint64_t rss_before = proc_value("/proc/self/status", "VmRSS");
     const uint64_t read_before = proc_value("/proc/self/io", "rchar");
     const uint64_t calls_before = proc_value("/proc/self/io", "syscr");
-    auto first = std::make_unique<GFPDB_QSPI_MGR>();
+    const double cpu_before = cpu_seconds();
+    const double wall_before = wall_seconds();
+    auto mgr = std::make_unique<GFPDB_QSPI_MGR>();
+    p.cpu = cpu_seconds() - cpu_before;
+    p.wall = wall_seconds() - wall_before;
     p.bytes_read = proc_value("/proc/self/io", "rchar") - read_before;
     p.reads = proc_value("/proc/self/io", "syscr") - calls_before;
     p.peak_kb = proc_value("/proc/self/status", "VmHWM") - rss_before;
     p.retained_kb = proc_value("/proc/self/status", "VmRSS") - rss_before;
-    p.documents_first = documents_made();
-    documents_made() = 0;
-    auto second = std::make_unique<GFPDB_QSPI_MGR>();
-    p.documents_second = documents_made();
-    std::printf("%" PRIu64 " %" PRIu64 " %" PRIu64 " %" PRIu64 " %" PRIu64 " %" PRIu64 "\n",
-                p.peak_kb, p.retained_kb, p.bytes_read, p.reads, p.documents_first,
-                p.documents_second);
+    p.parses = parse_calls;
+    p.compiles = schema_compiles;
+    if (second) {
+        mgr.reset();
+        parse_calls = schema_compiles = 0;
+        mgr = std::make_unique<GFPDB_QSPI_MGR>();
+        p.second_parses = parse_calls;
+        p.second_compiles = schema_compiles;
+    }
+    print_probe(p);
     return 0;
 }
 
-bool run_memory_probe(const FOLDER& f, PROBE* p) {
+// The floor's pass in a fresh process, its set-up (the schema) untimed as in the benchmark.
+int floor_probe(const std::string& host, const std::string& custom) {
+    FLOOR& tools = floor_tools(host);
+    PROBE p;
+    const double cpu_before = cpu_seconds();
+    const double wall_before = wall_seconds();
+    floor_pass(host, custom, tools);
+    p.cpu = cpu_seconds() - cpu_before;
+    p.wall = wall_seconds() - wall_before;
+    print_probe(p);
+    return 0;
+}
+
+bool run_probe(const char* kind, const FOLDER& f, PROBE* p) {
     char exe[4096];
     const ssize_t size = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
     if (size <= 0)
         return false;
     exe[size] = '\0';
     const std::string command =
-        "'" + std::string(exe) + "' --memory-probe '" + host_dir() + "' '" + f.custom_dir + "'";
+        "'" + std::string(exe) + "' " + kind + " '" + host_dir() + "' '" + f.custom_dir + "'";
     FILE* out = ::popen(command.c_str(), "r");
     if (!out)
         return false;
-    const int fields = std::fscanf(
-        out, "%" SCNu64 " %" SCNu64 " %" SCNu64 " %" SCNu64 " %" SCNu64 " %" SCNu64, &p->peak_kb,
-        &p->retained_kb, &p->bytes_read, &p->reads, &p->documents_first, &p->documents_second);
-    return ::pclose(out) == 0 && fields == 6;
+    const int fields =
+        std::fscanf(out,
+                    "%lf %lf %" SCNu64 " %" SCNu64 " %" SCNu64 " %" SCNu64 " %" SCNu64 " %" SCNu64
+                    " %" SCNu64 " %" SCNu64,
+                    &p->cpu, &p->wall, &p->peak_kb, &p->retained_kb, &p->bytes_read, &p->reads,
+                    &p->parses, &p->compiles, &p->second_parses, &p->second_compiles);
+    return ::pclose(out) == 0 && fields == 10;
+}
+
+double median_of(std::vector<double> values) {
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 // ---- Summary ----------------------------------------------------------------------------------
 
-// Keeps every repetition's time per iteration, by benchmark and argument, for the summary.
+// Keeps every repetition's times per iteration, by benchmark and argument, for the summary;
+// of a repeated benchmark it shows only the median, as the summary uses it.
 class SUMMARY_REPORTER : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
+        std::vector<Run> shown;
         for (const Run& run : runs) {
             if (run.run_type == Run::RT_Iteration && !run.error_occurred && run.iterations > 0) {
-                const std::string key = run.run_name.function_name + "/" + run.run_name.args;
-                m_seconds[key].push_back(run.real_accumulated_time /
-                                         static_cast<double>(run.iterations));
+                TIMES& times = m_times[run.run_name.function_name + "/" + run.run_name.args];
+                const auto iterations = static_cast<double>(run.iterations);
+                times.cpu.push_back(run.cpu_accumulated_time / iterations);
+                times.wall.push_back(run.real_accumulated_time / iterations);
             }
+            const bool repeated = run.repetitions > 1;
+            if (!repeated || run.error_occurred ||
+                (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median"))
+                shown.push_back(run);
         }
-        ConsoleReporter::ReportRuns(runs);
+        if (!shown.empty())
+            ConsoleReporter::ReportRuns(shown);
     }
     // Median seconds per iteration; 0 when the benchmark did not run.
-    double median(const std::string& function, int64_t arg = -1) const {
-        const std::string key = function + "/" + (arg < 0 ? "" : std::to_string(arg));
-        auto it = m_seconds.find(key);
-        if (it == m_seconds.end() || it->second.empty())
-            return 0;
-        std::vector<double> times = it->second;
-        std::sort(times.begin(), times.end());
-        const size_t n = times.size();
-        return n % 2 ? times[n / 2] : (times[n / 2 - 1] + times[n / 2]) / 2;
+    double cpu(const std::string& function, int64_t arg = -1) const {
+        const TIMES* t = find(function, arg);
+        return t ? median_of(t->cpu) : 0;
+    }
+    double wall(const std::string& function, int64_t arg = -1) const {
+        const TIMES* t = find(function, arg);
+        return t ? median_of(t->wall) : 0;
     }
     size_t repetitions(const std::string& function, int64_t arg) const {
-        auto it = m_seconds.find(function + "/" + std::to_string(arg));
-        return it == m_seconds.end() ? 0 : it->second.size();
+        const TIMES* t = find(function, arg);
+        return t ? t->cpu.size() : 0;
     }
 
 private:
-    std::map<std::string, std::vector<double>> m_seconds;
+    struct TIMES {
+        std::vector<double> cpu, wall;
+    };
+    const TIMES* find(const std::string& function, int64_t arg) const {
+        auto it = m_times.find(function + "/" + (arg < 0 ? "" : std::to_string(arg)));
+        return it == m_times.end() || it->second.cpu.empty() ? nullptr : &it->second;
+    }
+    std::map<std::string, TIMES> m_times;
 };
 
-void print_summary(const SUMMARY_REPORTER& r) {
-    std::printf("\nSummary: medians of each benchmark's repetitions in this run\n");
-    std::printf("\n%-7s %10s %10s %7s %12s %12s %12s %11s %9s\n", "files", "loader/file",
-                "floor/file", "ratio", "peak/device", "kept/device", "peak/XML", "reads/XML",
-                "parses/file");
-    for (int64_t n : {small_folder, large_folder}) {
-        const double loader = r.median("BM_construct", n);
-        const double floor = r.median("BM_libxml2_floor", n);
-        if (loader <= 0 || floor <= 0)
+// How many fresh processes load each folder, and run the floor, for the first-load figures.
+constexpr int probe_runs = 3;
+
+// The loading figures of one folder size.
+struct LOADING {
+    int64_t files_in_folder = 0;
+    double loader_cpu = 0, loader_wall = 0, floor_cpu = 0, floor_wall = 0;  // in the run
+    double first_cpu = 0, first_wall = 0, first_floor_cpu = 0, first_floor_wall = 0;
+    PROBE memory;  // of the first fresh load
+    bool probed = false;
+};
+
+LOADING measure_loading(const SUMMARY_REPORTER& r, int64_t n) {
+    LOADING l;
+    l.loader_cpu = r.cpu("BM_construct", n);
+    l.loader_wall = r.wall("BM_construct", n);
+    l.floor_cpu = r.cpu("BM_libxml2_floor", n);
+    l.floor_wall = r.wall("BM_libxml2_floor", n);
+    if (l.loader_cpu <= 0 || l.floor_cpu <= 0)
+        return l;
+    l.files_in_folder = static_cast<int64_t>(folder(n).files.files);
+    std::vector<double> loads_cpu, loads_wall, floors_cpu, floors_wall;
+    // Alternated, so that the machine's moods fall on both sides alike.
+    for (int i = 0; i < probe_runs; ++i) {
+        PROBE load, pass;
+        if (!run_probe(i == 0 ? "--probe-loader-twice" : "--probe-loader", folder(n), &load) ||
+            !run_probe("--probe-floor", folder(n), &pass))
             continue;
-        FOLDER& f = folder(n);
-        const double files = static_cast<double>(f.files.files);
-        const uint64_t xml_bytes = bytes_of(files_to_load(f));
-        PROBE p;
-        const bool probed = run_memory_probe(f, &p);
-        const double devices = static_cast<double>(n);
-        // The loader also parses the two host files and the schema.
-        const double parses = static_cast<double>(p.documents_first) / (files + 3);
-        std::printf("%-7" PRId64 " %9.1fus %9.1fus %6.2fx", n, loader / files * 1e6,
-                    floor / files * 1e6, loader / floor);
-        if (probed) {
-            std::printf(" %9.1f KB %9.1f KB %11.2fx %10.2fx %9.2f\n",
-                        static_cast<double>(p.peak_kb) / devices,
-                        static_cast<double>(p.retained_kb) / devices,
-                        static_cast<double>(p.peak_kb) * 1024.0 / static_cast<double>(xml_bytes),
-                        static_cast<double>(p.bytes_read) / static_cast<double>(xml_bytes), parses);
-            std::printf("        (%zu repetitions; %.1f MB of XML in %zu user files; %" PRIu64
-                        " read() calls; a second load parsed %" PRIu64 " documents, %" PRIu64
-                        " fewer: the schema stays compiled)\n",
-                        r.repetitions("BM_construct", n), static_cast<double>(xml_bytes) / 1e6,
-                        f.files.files, p.reads, p.documents_second,
-                        p.documents_first - p.documents_second);
-        } else {
-            std::printf("   (memory probe failed)\n");
+        if (!l.probed)
+            l.memory = load;
+        l.probed = true;
+        loads_cpu.push_back(load.cpu);
+        loads_wall.push_back(load.wall);
+        floors_cpu.push_back(pass.cpu);
+        floors_wall.push_back(pass.wall);
+    }
+    l.first_cpu = median_of(loads_cpu);
+    l.first_wall = median_of(loads_wall);
+    l.first_floor_cpu = median_of(floors_cpu);
+    l.first_floor_wall = median_of(floors_wall);
+    return l;
+}
+
+void print_loading(const SUMMARY_REPORTER& r) {
+    std::vector<std::pair<int64_t, LOADING>> sizes;
+    for (int64_t n : {small_folder, large_folder}) {
+        LOADING l = measure_loading(r, n);
+        if (l.files_in_folder)
+            sizes.emplace_back(n, l);
+    }
+    std::printf("\nLoading, per user file: cpu time, wall time in brackets\n\n");
+    std::printf("%-7s %-11s %-22s %-22s %-15s\n", "devices", "", "loader", "libxml2 floor",
+                "ratio");
+    for (const auto& [n, l] : sizes) {
+        const double files = static_cast<double>(l.files_in_folder);
+        std::printf("%-7" PRId64 " %-11s %7.1fus [%7.1fus]   %7.1fus [%7.1fus]   %5.2fx [%5.2fx]\n",
+                    n, "in the run", l.loader_cpu / files * 1e6, l.loader_wall / files * 1e6,
+                    l.floor_cpu / files * 1e6, l.floor_wall / files * 1e6,
+                    l.loader_cpu / l.floor_cpu, l.loader_wall / l.floor_wall);
+        if (l.probed) {
+            std::printf("%-7s %-11s %7.1fus [%7.1fus]   %7.1fus [%7.1fus]   %5.2fx [%5.2fx]\n", "",
+                        "first load", l.first_cpu / files * 1e6, l.first_wall / files * 1e6,
+                        l.first_floor_cpu / files * 1e6, l.first_floor_wall / files * 1e6,
+                        l.first_cpu / l.first_floor_cpu, l.first_wall / l.first_floor_wall);
         }
     }
+    std::printf(
+        "\n\"in the run\": medians of the benchmark's repetitions, each load into the heap "
+        "that the one before\nfreed; \"first load\": medians of %d fresh processes each, "
+        "the database loaded into a new heap.\n",
+        probe_runs);
 
-    const double file_ops = r.median("BM_file_operations");
-    std::printf("\n%-22s %12s %12s %14s %14s\n", "one device", "1,000 files", "10,000 files",
-                "10,000/1,000", "vs file ops");
+    std::printf("\nMemory and reads of a first load\n\n");
+    std::printf("%-7s %12s %12s %10s %10s %12s %12s %10s\n", "devices", "peak/device",
+                "kept/device", "peak/XML", "read/XML", "read()/file", "parses/file", "compiles");
+    for (const auto& [n, l] : sizes) {
+        if (!l.probed)
+            continue;
+        const std::vector<FILE_TO_LOAD> files = files_to_load(host_dir(), folder(n).custom_dir);
+        const double xml_bytes = static_cast<double>(bytes_of(files));
+        const double devices = static_cast<double>(n);
+        // The loader also reads and parses the schema, once.
+        const double loaded = static_cast<double>(files.size() + 1);
+        std::printf("%-7" PRId64 " %9.1f KB %9.1f KB %9.2fx %9.2fx %12.2f %12.2f %10" PRIu64 "\n",
+                    n, static_cast<double>(l.memory.peak_kb) / devices,
+                    static_cast<double>(l.memory.retained_kb) / devices,
+                    static_cast<double>(l.memory.peak_kb) * 1024.0 / xml_bytes,
+                    static_cast<double>(l.memory.bytes_read) / xml_bytes,
+                    static_cast<double>(l.memory.reads) / loaded,
+                    static_cast<double>(l.memory.parses) / loaded, l.memory.compiles);
+        std::printf("%-7s a second load in the same process: %" PRIu64
+                    " parses of %zu files, %" PRIu64 " schemas compiled\n",
+                    "", l.memory.second_parses, files.size(), l.memory.second_compiles);
+    }
+}
+
+void print_persistence(const SUMMARY_REPORTER& r) {
+    const double file_ops = r.wall("BM_file_operations");
+    std::printf("\nOne device saved or deleted in a folder (wall time)\n\n");
+    std::printf("%-22s %12s %12s %14s %14s\n", "", "1,000 files", "10,000 files", "10,000/1,000",
+                "vs file ops");
     for (const char* function : {"BM_update_db", "BM_delete_db"}) {
-        const double small = r.median(function, small_folder);
-        const double large = r.median(function, large_folder);
+        const double small = r.wall(function, small_folder);
+        const double large = r.wall(function, large_folder);
         if (small <= 0 || large <= 0)
             continue;
         std::printf("%-22s %10.0fus %10.0fus %13.2fx", function + 3, small * 1e6, large * 1e6,
@@ -616,28 +779,38 @@ void print_summary(const SUMMARY_REPORTER& r) {
     if (file_ops > 0)
         std::printf("%-22s %10.0fus\n", "file_operations", file_ops * 1e6);
 
-    std::printf("\n%-30s %12s %12s\n", "query, per device", "1,000", "10,000");
+    std::printf("\n%-30s %12s %12s\n", "query, per device (cpu time)", "1,000", "10,000");
     for (const char* function : {"BM_get_flash_with_id", "BM_get_new_config_device_list"}) {
-        const double small = r.median(function, small_folder);
-        const double large = r.median(function, large_folder);
+        const double small = r.cpu(function, small_folder);
+        const double large = r.cpu(function, large_folder);
         if (small <= 0 || large <= 0)
             continue;
         std::printf("%-30s %10.1fns %10.1fns\n", function + 3, small / small_folder * 1e9,
                     large / large_folder * 1e9);
     }
 }
+
+bool ran_loading(const SUMMARY_REPORTER& r) {
+    return r.cpu("BM_construct", small_folder) > 0 || r.cpu("BM_construct", large_folder) > 0;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 4 && std::string(argv[1]) == "--memory-probe")
-        return memory_probe(argv[2], argv[3]);
+    if (argc == 4 && std::string(argv[1]) == "--probe-loader")
+        return loader_probe(argv[2], argv[3], false);
+    if (argc == 4 && std::string(argv[1]) == "--probe-loader-twice")
+        return loader_probe(argv[2], argv[3], true);
+    if (argc == 4 && std::string(argv[1]) == "--probe-floor")
+        return floor_probe(argv[2], argv[3]);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
     std::atexit(remove_work_root);
     SUMMARY_REPORTER reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    print_summary(reporter);
+    if (ran_loading(reporter))
+        print_loading(reporter);
+    print_persistence(reporter);
     benchmark::Shutdown();
     return 0;
 }
