@@ -3,9 +3,9 @@
 // directories and the persistence of user records.
 #include "pgm/gfpdb/gfpdb_mgr.h"
 
-#include <algorithm>
 #include <cstdarg>
 #include <memory>
+#include <string_view>
 
 #include "host/cfg.h"
 #include "host/fio.h"
@@ -773,24 +773,57 @@ bool clear_way_for(const std::string& file) {
 // empty, "." or ".." part, no closing "/". Such a path is its own normal form, or that and a
 // closing "/" if it names a folder; it needs the file system only to tell which.
 bool is_normal_file_path(const std::string& path) {
-    if (path.empty() || path.front() != '/' || path.back() == '/')
+    if (path.empty() || path.front() != '/' || path.back() == '/' ||
+        path.find("//") != std::string::npos)
         return false;
-    for (size_t start = 1; start <= path.size();) {
-        const size_t end = std::min(path.find('/', start), path.size());
-        const size_t length = end - start;
-        if (length == 0 || (length == 1 && path[start] == '.') ||
-            (length == 2 && path.compare(start, 2, "..") == 0))
-            return false;
-        start = end + 1;
+    for (size_t dot = path.find("/."); dot != std::string::npos; dot = path.find("/.", dot + 1)) {
+        const size_t next = dot + 2;
+        if (next == path.size() || path[next] == '/')
+            return false;  // a "." part
+        if (path[next] == '.' && (next + 1 == path.size() || path[next + 1] == '/'))
+            return false;  // a ".." part
     }
     return true;
 }
 
-// Whether a map's path names `file` once normalised. A path in normal form that differs from
-// `file`, also by a closing "/", cannot name it, so a folder of many devices is walked without
-// a file-system call for each of them.
-bool names_file(const std::string& path, const std::string& file) {
-    if (is_normal_file_path(path) && path != file && path + "/" != file)
+// The last part of a path, after its last "/"; and whether it is a name rather than nothing,
+// "." or "..".
+std::string_view last_part(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string_view(path)
+                                      : std::string_view(path).substr(slash + 1);
+}
+
+bool is_plain_name(std::string_view part) {
+    return !part.empty() && part != "." && part != "..";
+}
+
+bool ends_with(const std::string& text, std::string_view end) {
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end.data(), end.size()) == 0;
+}
+
+// Whether the last part of `path` may be `name`: it is, or it is no name at all (nothing, "."
+// or ".."), which normalising could turn into anything. Looks at the end of the path only.
+bool may_end_in(const std::string& path, std::string_view name) {
+    if (ends_with(path, name) &&
+        (path.size() == name.size() || path[path.size() - name.size() - 1] == '/'))
+        return true;
+    return path.empty() || path.back() == '/' || path == "." || path == ".." ||
+           ends_with(path, "/.") || ends_with(path, "/..");
+}
+
+// Whether a map's path names `file` (whose last part is `file_name`) once normalised, so that
+// a folder of many devices is walked without a file-system call for each. Normalising keeps a
+// path's last part, or ends it in "/" for a folder, so a path ending in another file name
+// cannot name the file; and a path in normal form that differs from the file, also by a
+// closing "/", cannot name it either.
+bool names_file(const std::string& path, const std::string& file, std::string_view file_name) {
+    if (is_plain_name(file_name) && !may_end_in(path, file_name))
+        return false;
+    const bool same_text = path == file || (file.size() == path.size() + 1 && file.back() == '/' &&
+                                            file.compare(0, path.size(), path) == 0);
+    if (!same_text && is_normal_file_path(path))
         return false;
     return gen_strcmp(FIO_PATH(path).fullpath().c_str(), file.c_str()) == 0;
 }
@@ -919,14 +952,15 @@ bool GFPDB_MGR::delete_db(std::string device_name, std::string db_dir) {
     // Other records of the same file survive: the file is written again without this one.
     std::vector<std::string> remaining_devices;
     std::vector<std::string> remaining_templates;
+    const std::string_view file_name = last_part(file_to_delete);
     for (const auto& [name, path] : db_dir_map) {
-        if (name != device_name && names_file(path, file_to_delete)) {
+        if (name != device_name && names_file(path, file_to_delete, file_name)) {
             gfpdb_debug("Found flash name = %s", name.c_str());
             remaining_devices.push_back(name);
         }
     }
     for (const auto& [name, path] : m_template_db_dir_map) {
-        if (name != device_name && names_file(path, file_to_delete)) {
+        if (name != device_name && names_file(path, file_to_delete, file_name)) {
             gfpdb_debug("Found template name = %s", name.c_str());
             remaining_templates.push_back(name);
         }
