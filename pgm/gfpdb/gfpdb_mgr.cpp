@@ -3,6 +3,7 @@
 // directories and the persistence of user records.
 #include "pgm/gfpdb/gfpdb_mgr.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <memory>
 #include <string_view>
@@ -660,15 +661,18 @@ bool GFPDB_MGR::flash_fits_file_format(GFPDB_FLASH* flash) {
 unsigned char* GFPDB_MGR::convert_data_list_string_to_byte_array(std::string data_string,
                                                                  uint32_t* size_out, bool* ok_out) {
     GFPDB_ASSERT(!data_string.empty(), source);
-    std::vector<std::string> tokens;
-    for (size_t start = 0; start < data_string.size();) {
-        size_t end = data_string.find(' ', start);
-        if (end == std::string::npos)
-            end = data_string.size();
-        if (end > start)
-            tokens.push_back(data_string.substr(start, end - start));
-        start = end + 1;
-    }
+    // The blank-separated tokens are walked in place, once to count them and once to read
+    // them: every data value of every action loaded comes through here.
+    auto next_token = [&data_string](size_t* start, size_t* end) {
+        *start = data_string.find_first_not_of(' ', *end);
+        if (*start == std::string::npos)
+            return false;
+        *end = std::min(data_string.find(' ', *start), data_string.size());
+        return true;
+    };
+    size_t count = 0;
+    for (size_t start = 0, end = 0; next_token(&start, &end);)
+        ++count;
     auto fail = [&]() -> unsigned char* {
         if (ok_out)
             *ok_out = false;
@@ -676,13 +680,14 @@ unsigned char* GFPDB_MGR::convert_data_list_string_to_byte_array(std::string dat
             *size_out = 0;
         return nullptr;
     };
-    if (tokens.empty())
+    if (count == 0)
         return fail();
     if (ok_out)
         *ok_out = true;
-    std::unique_ptr<unsigned char[]> bytes(new unsigned char[tokens.size()]);
-    for (size_t i = 0; i < tokens.size(); ++i) {
-        const std::string& token = tokens[i];
+    std::unique_ptr<unsigned char[]> bytes(new unsigned char[count]);
+    size_t i = 0;
+    for (size_t start = 0, end = 0; next_token(&start, &end); ++i) {
+        const std::string token = data_string.substr(start, end - start);
         bool ok = false;
         if (token.compare(0, 2, "0x") == 0) {
             if (token.size() != 3 && token.size() != 4)
@@ -702,7 +707,7 @@ unsigned char* GFPDB_MGR::convert_data_list_string_to_byte_array(std::string dat
         }
     }
     if (size_out)
-        *size_out = static_cast<uint32_t>(tokens.size());
+        *size_out = static_cast<uint32_t>(count);
     return bytes.release();
 }
 
