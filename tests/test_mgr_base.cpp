@@ -195,6 +195,26 @@ const std::string reserved_suffix =
     "' is invalid as it conflicts with the reserved name for the programming flow template.";
 const std::string existing_suffix = "' is invalid as it already exist in the device database.";
 
+// One verdict of a validator: with an error pointer the text and the warning, without one
+// the same verdict in silence.
+void expect_verdict(TEST_MGR& mgr, GFPDB_FLASH_PARAM param, const std::string& value,
+                    unsigned warning, const std::string& text) {
+    SCOPED_TRACE("value '" + value + "'");
+    MESSAGE_RECORDER recorder;
+    EXPECT_EQ(mgr.is_parameter_valid(param, value, nullptr), warning == 0);
+    EXPECT_TRUE(recorder.posted.empty());
+    std::string error = "untouched";
+    EXPECT_EQ(mgr.is_parameter_valid(param, value, &error), warning == 0);
+    EXPECT_EQ(error, warning == 0 ? "untouched" : text);
+    if (warning == 0) {
+        EXPECT_TRUE(recorder.posted.empty());
+        return;
+    }
+    ASSERT_EQ(recorder.ids(), std::vector<unsigned>{warning});
+    EXPECT_EQ(recorder.posted[0].type, MSG_POST_TYPE_WARNING);
+    EXPECT_EQ(recorder.posted[0].text, text);
+}
+
 TEST_F(MgrBase, NameRulesFireInOrderWithTheirWarningAndText) {
     struct CASE {
         const char* name;
@@ -224,22 +244,9 @@ TEST_F(MgrBase, NameRulesFireInOrderWithTheirWarningAndText) {
     mgr.add("bad-used", "3.0V/3.3V");
     mgr.add("Micron", "3.0V/3.3V");
     mgr.legacy = {"LEGACY1"};
-    for (const CASE& c : cases) {
-        SCOPED_TRACE(std::string("name '") + c.name + "'");
-        MESSAGE_RECORDER recorder;
-        std::string error = "untouched";
-        EXPECT_EQ(mgr.is_parameter_valid(GFPDB_FLASH_PARAM_NAME, c.name, &error), c.warning == 0);
-        if (c.warning == 0) {
-            EXPECT_EQ(error, "untouched");
-            EXPECT_TRUE(recorder.posted.empty());
-            continue;
-        }
-        const std::string text = "Device name '" + std::string(c.name) + *c.suffix;
-        EXPECT_EQ(error, text);
-        ASSERT_EQ(recorder.ids(), std::vector<unsigned>{c.warning});
-        EXPECT_EQ(recorder.posted[0].type, MSG_POST_TYPE_WARNING);
-        EXPECT_EQ(recorder.posted[0].text, text);
-    }
+    for (const CASE& c : cases)
+        expect_verdict(mgr, GFPDB_FLASH_PARAM_NAME, c.name, c.warning,
+                       c.suffix ? "Device name '" + std::string(c.name) + *c.suffix : "");
 }
 
 TEST_F(MgrBase, DensityAndVoltageComeFromTheManagersLists) {
@@ -250,45 +257,21 @@ TEST_F(MgrBase, DensityAndVoltageComeFromTheManagersLists) {
         const char* text;
     };
     const CASE cases[] = {
-        {GFPDB_FLASH_PARAM_DENSITY, "512Mb", 0, nullptr},
+        {GFPDB_FLASH_PARAM_DENSITY, "512Mb", 0, ""},
         {GFPDB_FLASH_PARAM_DENSITY, "", 20478, "Device density '' is invalid."},
         {GFPDB_FLASH_PARAM_DENSITY, "256Mb", 20478, "Device density '256Mb' is invalid."},
         {GFPDB_FLASH_PARAM_DENSITY, "512mb", 20478, "Device density '512mb' is invalid."},
-        {GFPDB_FLASH_PARAM_IO_VOLTAGE, "1.8V", 0, nullptr},
-        {GFPDB_FLASH_PARAM_IO_VOLTAGE, "3.0V/3.3V", 0, nullptr},
+        {GFPDB_FLASH_PARAM_IO_VOLTAGE, "1.8V", 0, ""},
+        {GFPDB_FLASH_PARAM_IO_VOLTAGE, "3.0V/3.3V", 0, ""},
         {GFPDB_FLASH_PARAM_IO_VOLTAGE, "", 20476, "Device I/O voltage '' is invalid."},
         {GFPDB_FLASH_PARAM_IO_VOLTAGE, "3.3V", 20476, "Device I/O voltage '3.3V' is invalid."},
     };
     TEST_MGR mgr;
-    for (const CASE& c : cases) {
-        SCOPED_TRACE(c.value);
-        MESSAGE_RECORDER recorder;
-        std::string error = "untouched";
-        EXPECT_EQ(mgr.is_parameter_valid(c.param, c.value, &error), c.warning == 0);
-        if (c.warning == 0) {
-            EXPECT_EQ(error, "untouched");
-            EXPECT_TRUE(recorder.posted.empty());
-            continue;
-        }
-        EXPECT_EQ(error, c.text);
-        ASSERT_EQ(recorder.ids(), std::vector<unsigned>{c.warning});
-        EXPECT_EQ(recorder.posted[0].text, c.text);
-    }
+    for (const CASE& c : cases)
+        expect_verdict(mgr, c.param, c.value, c.warning, c.text);
 }
 
-TEST_F(MgrBase, WithoutAnErrorPointerEveryRejectionIsSilent) {
-    TEST_MGR mgr;
-    mgr.add("USED", "3.0V/3.3V");
-    MESSAGE_RECORDER recorder;
-    for (const char* name : {"db", "a b", "Micron", "USED"})
-        EXPECT_FALSE(mgr.is_parameter_valid(GFPDB_FLASH_PARAM_NAME, name, nullptr)) << name;
-    EXPECT_FALSE(mgr.is_parameter_valid(GFPDB_FLASH_PARAM_DENSITY, "", nullptr));
-    EXPECT_FALSE(mgr.is_parameter_valid(GFPDB_FLASH_PARAM_IO_VOLTAGE, "", nullptr));
-    EXPECT_FALSE(mgr.is_parameter_compatible(GFPDB_FLASH_PARAM_IO_VOLTAGE, "1.8V", nullptr));
-    EXPECT_TRUE(recorder.posted.empty());
-}
-
-TEST_F(MgrBase, VoltageIsCompatibleOnlyWithTheActiveFamilysOwn) {
+TEST_F(MgrBase, FamilyGivesItsSdmFlagAndTheOnlyCompatibleVoltage) {
     const std::string suffix = "' is incompatible with the selected FPGA device family.";
     TEST_MGR mgr;
     MESSAGE_RECORDER recorder;
@@ -302,27 +285,23 @@ TEST_F(MgrBase, VoltageIsCompatibleOnlyWithTheActiveFamilysOwn) {
         EXPECT_FALSE(mgr.is_parameter_compatible(GFPDB_FLASH_PARAM_IO_VOLTAGE, voltage, &error));
         EXPECT_EQ(error, "Flash device I/O voltage '" + std::string(voltage) + suffix);
         EXPECT_EQ(recorder.ids(), std::vector<unsigned>{20535});
-    }
-    mgr.set_active_device_family(DEV_FAMILY_ENUM(12));
-    EXPECT_TRUE(mgr.is_parameter_compatible(GFPDB_FLASH_PARAM_IO_VOLTAGE, "1.8V", nullptr));
-    // A family the manager does not know requires no voltage, so none is compatible.
-    mgr.set_active_device_family(DEV_FAMILY_ENUM(50));
-    for (const char* voltage : {"1.8V", "3.0V/3.3V"})
+        recorder.clear();
         EXPECT_FALSE(mgr.is_parameter_compatible(GFPDB_FLASH_PARAM_IO_VOLTAGE, voltage, nullptr));
-}
-
-TEST_F(MgrBase, SettingAFamilyTakesItsSdmFlagAndAddsAnUnknownOne) {
-    TEST_MGR mgr;
+        EXPECT_TRUE(recorder.posted.empty());
+    }
     EXPECT_FALSE(mgr.get_use_sdm_mode());
     mgr.set_active_device_family(DEV_FAMILY_ENUM(12));
     EXPECT_EQ(mgr.get_active_device_family(), DEV_FAMILY_ENUM(12));
     EXPECT_TRUE(mgr.get_use_sdm_mode());
+    EXPECT_TRUE(mgr.is_parameter_compatible(GFPDB_FLASH_PARAM_IO_VOLTAGE, "1.8V", nullptr));
+    // A family the manager does not know is added without a voltage and the SDM flow, so no
+    // voltage is compatible.
     mgr.set_active_device_family(DEV_FAMILY_ENUM(50));
     EXPECT_FALSE(mgr.get_use_sdm_mode());
     ASSERT_EQ(mgr.families().count(DEV_FAMILY_ENUM(50)), 1u);
     EXPECT_EQ(mgr.families().at(DEV_FAMILY_ENUM(50)).io_voltage, "");
-    mgr.set_active_config_mode(PGMIO_CONFIG_SCHEME_ACTIVE_SERIAL_X1);
-    EXPECT_EQ(mgr.get_active_config_mode(), PGMIO_CONFIG_SCHEME_ACTIVE_SERIAL_X1);
+    for (const char* voltage : {"1.8V", "3.0V/3.3V"})
+        EXPECT_FALSE(mgr.is_parameter_compatible(GFPDB_FLASH_PARAM_IO_VOLTAGE, voltage, nullptr));
 }
 
 TEST_F(MgrBase, ParameterDispatchKnowsOnlyNameVoltageAndDensity) {
@@ -387,19 +366,13 @@ TEST_F(MgrBase, SkipFilteringSettingIsReadWhenTheManagerIsBuilt) {
     EXPECT_FALSE(filtering.device_exist_in_db("OTHER", false));
 }
 
-TEST_F(MgrBase, LegacyNamesExistAndAreRecognisedExactly) {
+TEST_F(MgrBase, LegacyDeviceLivesUntilTheNextLookup) {
     TEST_MGR mgr;
     mgr.legacy = {"KVRN16", "SQD32"};
     EXPECT_TRUE(mgr.device_is_legacy("KVRN16", false));
-    EXPECT_FALSE(mgr.device_is_legacy("kvrn16", false));
-    EXPECT_FALSE(mgr.device_is_legacy("KVRN1", false));
-    EXPECT_FALSE(mgr.device_is_legacy("", true));
+    for (const char* name : {"kvrn16", "KVRN1", ""})  // recognised exactly
+        EXPECT_FALSE(mgr.device_is_legacy(name, true)) << name;
     EXPECT_TRUE(mgr.device_exist_in_db("SQD32", false));
-}
-
-TEST_F(MgrBase, LegacyDeviceLivesUntilTheNextLookup) {
-    TEST_MGR mgr;
-    mgr.legacy = {"KVRN16"};
     GFPDB_FLASH* stored = mgr.add("STORED", "3.0V/3.3V", 0, "1Mb");
     GFPDB_FLASH* first = mgr.get_flash("KVRN16", false);
     ASSERT_NE(first, nullptr);
@@ -419,24 +392,20 @@ TEST_F(MgrBase, LegacyDeviceLivesUntilTheNextLookup) {
     EXPECT_EQ(mgr.current(), nullptr);
 }
 
-TEST_F(MgrBase, LegacyObjectIsReleasedWhateverTheNextLookupFilters) {
-    TEST_MGR mgr;
-    mgr.unfiltered_legacy = {"KVRN256U"};
-    GFPDB_FLASH* stored = mgr.add("STORED", "3.0V/3.3V", 0, "1Mb");
-    EXPECT_EQ(mgr.get_flash("KVRN256U", false), nullptr);
-    ASSERT_NE(mgr.get_flash("KVRN256U", true), nullptr);
-    // The filtered lookup does not see the name as legacy, yet the object is still one.
-    EXPECT_EQ(mgr.get_flash("STORED", false), stored);
-    EXPECT_EQ(mgr.destroyed, std::vector<std::string>{"KVRN256U"});
-}
-
-TEST_F(MgrBase, MapRecordUnderALegacyNameIsNeverReleasedByALookup) {
+TEST_F(MgrBase, LegacyReleaseFollowsTheObjectNotTheNameOrTheFilter) {
     TEST_MGR mgr;
     mgr.legacy = {"KVRN16"};
+    mgr.unfiltered_legacy = {"KVRN256U"};
     GFPDB_FLASH* stored = mgr.add("KVRN16", "3.0V/3.3V", 0x17BA20);
     EXPECT_EQ(mgr.get_flash_with_id(0x17BA20, 0xFFFFFF), stored);
     EXPECT_NE(mgr.get_flash("KVRN16", false), stored);  // a legacy name gets a fresh object
-    EXPECT_TRUE(mgr.destroyed.empty());
+    // Nor is the map's record under that name released by the lookups that follow.
+    EXPECT_EQ(mgr.get_flash("KVRN256U", false), nullptr);
+    EXPECT_EQ(mgr.destroyed, std::vector<std::string>{"KVRN16"});
+    ASSERT_NE(mgr.get_flash("KVRN256U", true), nullptr);
+    // The filtered lookup does not see the name as legacy, yet the object is still one.
+    EXPECT_EQ(mgr.get_flash_with_id(0x17BA20, 0xFFFFFF), stored);
+    EXPECT_EQ(mgr.destroyed, (std::vector<std::string>{"KVRN16", "KVRN256U"}));
 }
 
 TEST_F(MgrBase, LookupByIdComparesTheMaskedBitsInNameOrder) {
@@ -468,19 +437,15 @@ TEST_F(MgrBase, LookupByIdComparesTheMaskedBitsInNameOrder) {
     }
 }
 
-TEST_F(MgrBase, LookupsInAnEmptyMapFindNothingAndForgetTheCurrentRecord) {
+TEST_F(MgrBase, LookupByDensityComparesBytesAndAMissForgetsTheCurrentRecord) {
     TEST_MGR mgr;
     // Only forgotten by the lookups, so the test frees it.
     std::unique_ptr<GFPDB_FLASH> made(mgr.create_flash("NEW"));
-    ASSERT_EQ(mgr.current(), made.get());
-    EXPECT_EQ(mgr.get_flash_with_id(0, 0), nullptr);
+    EXPECT_EQ(mgr.get_flash_with_id(0, 0), nullptr);  // an empty map
     EXPECT_EQ(mgr.current(), nullptr);
+    made.reset(mgr.create_flash("NEW"));
     EXPECT_EQ(mgr.get_flash_with_density(0), nullptr);
     EXPECT_EQ(mgr.current(), nullptr);
-}
-
-TEST_F(MgrBase, LookupByDensityComparesBytes) {
-    TEST_MGR mgr;
     mgr.add("BIG", "1.8V", 0, "16GB");
     mgr.add("SMALL", "3.0V/3.3V", 0, "512Mb");
     mgr.add("SAME", "3.0V/3.3V", 0, "64MB");
@@ -564,7 +529,7 @@ TEST_F(MgrBase, DensityInBytes) {
         {"2048Mb", 268435456},
         {"2Gb", 268435456},
         {"16GB", 17179869184ULL},
-        {"8GB", 8589934592ULL},
+        {"8GB", 8589934592ULL},  // the 32-bit form keeps the low bits: 0
     };
     for (const CASE& c : cases) {
         SCOPED_TRACE(c.density);
@@ -573,9 +538,6 @@ TEST_F(MgrBase, DensityInBytes) {
         EXPECT_EQ(flash.get_density_in_bytes_qword(), c.bytes);
         EXPECT_EQ(flash.get_density_in_bytes(), static_cast<uint32_t>(c.bytes));
     }
-    TEST_FLASH flash("F", nullptr);
-    flash.set_density("8GB");
-    EXPECT_EQ(flash.get_density_in_bytes(), 0u);  // 8 GiB does not fit 32 bits
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -663,6 +625,8 @@ TEST_F(MgrBaseSettings, SavingRefusesAMissingOrEmptyFolderUnlessForced) {
 }
 
 TEST_F(MgrBaseSettings, CustomFolderRoundTripsWithATrailingSlash) {
+    EXPECT_EQ(GFPDB_MGR::get_custom_dir_from_ini(), "./");  // nothing stored: the working folder
+    EXPECT_EQ(stored(), "./");
     const std::string folder = m_dir / "db";
     gfpdb_test::fs::create_directories(folder);
     ASSERT_TRUE(GFPDB_MGR::save_custom_dir_to_ini(folder, false));
@@ -672,12 +636,7 @@ TEST_F(MgrBaseSettings, CustomFolderRoundTripsWithATrailingSlash) {
     // Read again from the file.
     cfg_set_user_ini_file(m_ini);
     EXPECT_EQ(GFPDB_MGR::get_custom_dir_from_ini(), folder + "/");
-}
-
-TEST_F(MgrBaseSettings, SameFolderInOtherCaseIsNotWrittenAgain) {
-    const std::string folder = m_dir / "db";
-    gfpdb_test::fs::create_directories(folder);
-    ASSERT_TRUE(GFPDB_MGR::save_custom_dir_to_ini(folder, false));
+    // The same folder in other case is not written again.
     gfpdb_test::fs::remove(m_ini);
     std::string upper = folder;
     for (char& c : upper)
@@ -685,11 +644,6 @@ TEST_F(MgrBaseSettings, SameFolderInOtherCaseIsNotWrittenAgain) {
     EXPECT_TRUE(GFPDB_MGR::save_custom_dir_to_ini(upper, true));
     EXPECT_FALSE(gfpdb_test::fs::exists(m_ini));
     EXPECT_EQ(stored(), folder + "/");
-}
-
-TEST_F(MgrBaseSettings, WithoutAStoredFolderTheWorkingFolderIsStoredAndReturned) {
-    EXPECT_EQ(GFPDB_MGR::get_custom_dir_from_ini(), "./");
-    EXPECT_EQ(stored(), "./");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -721,23 +675,6 @@ TEST(MgrCatalogue, FilteredWarningShowsNothingButTheErrorTextIsStillGiven) {
     // Once the filter is lifted the warning shows again.
     EXPECT_FALSE(mgr.is_parameter_valid(GFPDB_FLASH_PARAM_NAME, "a b", &error));
     EXPECT_EQ(recorder.ids(), std::vector<unsigned>{20473});
-}
-
-TEST(MgrCatalogue, DisplayTables) {
-    EXPECT_EQ(gfpdb_act_property_label[GFPDB_ACT_PROPERTY_CUSTOM_DESCRIPTION], "");
-    EXPECT_EQ(gfpdb_act_property_label[GFPDB_ACT_PROPERTY_CUSTOM_DIRECTION], "");
-    EXPECT_EQ(gfpdb_act_property_label[GFPDB_ACT_PROPERTY_ERASE_BUS_WIDTH],
-              "Command-Address(bus width):");
-    EXPECT_EQ(gfpdb_act_type_name[GFPDB_ACT_TYPE_CUSTOM], "Custom");
-    EXPECT_EQ(gfpdb_act_type_name[GFPDB_ACT_TYPE_ERASE], gfpdb_op_type_name[GFPDB_OP_TYPE_ERASE]);
-    // Typographic quotation marks, the question mark inside the second pair.
-    EXPECT_NE(gfpdb_op_type_description[GFPDB_OP_TYPE_ERASE].find(
-                  "between \xE2\x80\x9C"
-                  "Erase data\xE2\x80\x9D and \xE2\x80\x9C"
-                  "End of data?\xE2\x80\x9D to decide"),
-              std::string::npos);
-    for (const std::string& description : gfpdb_op_type_description)
-        EXPECT_NE(description.find(".jic file programming"), std::string::npos) << description;
 }
 
 }  // namespace
