@@ -473,6 +473,27 @@ void GFPDB_MGR::release_unsaved_flash() {
     m_flash = nullptr;
 }
 
+bool GFPDB_MGR::register_loaded_flash(GFPDB_FLASH* flash, const std::string& xml_file,
+                                      std::map<std::string, std::string>& dir_map) {
+    const std::string name = flash->get_name();
+    if (dir_map.count(name)) {
+        std::unique_ptr<MSG_POST> error(gfpdb_new_duplicate_flash_error(name, flash->get_db_dir()));
+        delete flash;
+        error->post();
+        return false;
+    }
+    dir_map[name] = xml_file;
+    m_flash_db_active_dir_map[name] = xml_file;
+    GFPDB_FLASH*& stored = m_flash_map[name];
+    if (stored) {
+        if (m_flash == stored)
+            m_flash = nullptr;
+        delete stored;
+    }
+    stored = flash;
+    return true;
+}
+
 GFPDB_FLASH* GFPDB_MGR::get_flash(std::string name, bool show_all) {
     // Whether the current object was made for a legacy device does not depend on this call's
     // filter: one made under show_all, or for another family, is still ours to release.

@@ -389,6 +389,12 @@ protected:
     // At the end of a manager: a record that create_flash made and nobody saved is the
     // manager's, since no one can save it once the manager is gone.
     void release_unsaved_flash();
+    // Files a record read from `xml_file` of the folder whose map is `dir_map`. A name the
+    // folder already has is a duplicate: the record goes, the error is posted, and false
+    // tells the loader to drop the rest of the file. A record of the other folder with the
+    // same name is replaced in the flash map, while that folder's map keeps its entry.
+    bool register_loaded_flash(GFPDB_FLASH* flash, const std::string& xml_file,
+                               std::map<std::string, std::string>& dir_map);
 
 private:
     // Which of the two database directories `db_dir` is; stops the program when neither.

@@ -507,24 +507,8 @@ bool GFPDB_QSPI_MGR::update_flash_list(QSPI_FLASH_XML* object, std::string xml_f
         flash->set_operation_list(sfl, GFPDB_PROG_FLOW_TYPE_SFL);
         flash->set_operation_list(sdm, GFPDB_PROG_FLOW_TYPE_SDM);
 
-        if (dir_map.count(name)) {
-            delete flash;
-            std::unique_ptr<MSG_POST> error(
-                gfpdb_new_duplicate_flash_error(name, gfpdb_folder_of_read_file(xml_file)));
-            error->post();
+        if (!register_loaded_flash(flash, xml_file, dir_map))
             return false;
-        }
-        dir_map[name] = xml_file;
-        m_flash_db_active_dir_map[name] = xml_file;
-        // A custom-directory device replaces a host one of the same name in the active map,
-        // but the host map keeps its entry: deleting the custom copy must not resurrect it.
-        GFPDB_FLASH*& stored = m_flash_map[name];
-        if (stored) {
-            if (m_flash == stored)
-                m_flash = nullptr;
-            delete stored;
-        }
-        stored = flash;
     }
     return true;
 }

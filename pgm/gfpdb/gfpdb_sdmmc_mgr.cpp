@@ -236,23 +236,8 @@ bool GFPDB_SDMMC_MGR::update_flash_list(PGM_COMMON_XML_GFPDB_SDMMC_SDMMC_FLASH* 
         flash->set_db_dir(db_dir);
         flash->set_flash_removable_permission(removable);
 
-        if (dir_map.count(name)) {
-            delete flash;
-            std::unique_ptr<MSG_POST> duplicate(gfpdb_new_duplicate_flash_error(name, db_dir));
-            duplicate->post();
+        if (!register_loaded_flash(flash, xml_file, dir_map))
             return false;
-        }
-        dir_map[name] = xml_file;
-        m_flash_db_active_dir_map[name] = xml_file;
-        // A custom-directory card replaces a host one of the same name; the host map keeps
-        // its entry, so deleting the custom copy leaves the host file alone.
-        GFPDB_FLASH*& stored = m_flash_map[name];
-        if (stored) {
-            if (m_flash == stored)
-                m_flash = nullptr;
-            delete stored;
-        }
-        stored = flash;
     }
     return true;
 }
