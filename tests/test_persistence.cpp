@@ -53,11 +53,14 @@ size_t line_index(const MESSAGE_RECORDER& recorder, const std::string& line) {
 // ---------------------------------------------------------------------------------------------
 // Round trips
 
+// Save, reload and delete again leave each folder, and the golden file, as they were.
 TEST_F(QspiPersistence, DeviceRoundTripsThroughEitherFolder) {
+    const std::string golden = read_file(host_dir() + "pgm_flash_db_qspi.xml");
     for (bool into_custom : {true, false}) {
         const std::string dir = into_custom ? custom_dir() : host_dir();
         const std::string name = into_custom ? "RT_CUSTOM" : "RT_HOST";
         SCOPED_TRACE(dir);
+        const std::vector<std::string> before = listing(dir);
         auto mgr = load();
         GFPDB_FLASH* flash = new_device(*mgr, name);
         GFPDB_QSPI_FLASH expected(*static_cast<GFPDB_QSPI_FLASH*>(flash));
@@ -81,7 +84,11 @@ TEST_F(QspiPersistence, DeviceRoundTripsThroughEitherFolder) {
         ASSERT_NE(loaded, nullptr);
         EXPECT_EQ(loaded->get_db_dir(), dir);
         EXPECT_TRUE(loaded->get_flash_removable_permission());
+        EXPECT_TRUE(reloaded->delete_db(name, dir));
+        EXPECT_FALSE(reloaded->device_exist_in_db(name, true));
+        EXPECT_EQ(listing(dir), before);
     }
+    EXPECT_EQ(read_file(host_dir() + "pgm_flash_db_qspi.xml"), golden);
 }
 
 TEST_F(QspiPersistence, NumberTextsAreWrittenAsTheNumberRuleReadsThem) {
@@ -353,26 +360,6 @@ TEST_F(QspiPersistence, DeletingInTheHostFolderWhatTheCustomFolderDefinesStopsTh
     // Saving into the host folder deletes there first, so it stops the same way.
     EXPECT_DEATH(mgr->update_db(new_device(*mgr, "DEV1"), host_dir()),
                  literal("attempting to delete the flash in zorvane directory."));
-}
-
-TEST_F(QspiPersistence, AddSaveReloadDeleteLeavesTheFoldersAsTheyWere) {
-    const std::vector<std::string> host_before = listing(host_dir());
-    const std::string golden = read_file(host_dir() + "pgm_flash_db_qspi.xml");
-    for (const std::string& dir : {custom_dir(), host_dir()}) {
-        SCOPED_TRACE(dir);
-        const std::vector<std::string> before = listing(dir);
-        {
-            auto mgr = load();
-            ASSERT_TRUE(mgr->update_db(new_device(*mgr, "TEMP1"), dir));
-        }
-        auto mgr = load();
-        ASSERT_TRUE(mgr->device_exist_in_db("TEMP1", true));
-        EXPECT_TRUE(mgr->delete_db("TEMP1", dir));
-        EXPECT_FALSE(mgr->device_exist_in_db("TEMP1", true));
-        EXPECT_EQ(listing(dir), before);
-    }
-    EXPECT_EQ(listing(host_dir()), host_before);
-    EXPECT_EQ(read_file(host_dir() + "pgm_flash_db_qspi.xml"), golden);
 }
 
 // ---------------------------------------------------------------------------------------------
