@@ -377,8 +377,8 @@ void BM_delete_db(benchmark::State& state) {
 }
 
 // What the persistence benchmarks are measured against: the file operations of one save, on
-// a file of the same size, without the library (create and write a temporary file, flush it,
-// rename it over the old one; then the mode change, removal and checks of the old one).
+// a file of the same size, without the library: the old file checked, made writable and
+// removed, then a temporary file written, flushed and renamed into place.
 void BM_file_operations(benchmark::State& state) {
     FOLDER& f = folder(small_folder);
     std::string name;
