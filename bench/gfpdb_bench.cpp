@@ -100,9 +100,13 @@ struct FOLDER {
     std::unique_ptr<GFPDB_QSPI_MGR> loaded;  // for the query and persistence benchmarks
 };
 
+std::map<int64_t, FOLDER>& folders() {
+    static std::map<int64_t, FOLDER> made;
+    return made;
+}
+
 FOLDER& folder(int64_t devices) {
-    static std::map<int64_t, FOLDER> folders;
-    FOLDER& f = folders[devices];
+    FOLDER& f = folders()[devices];
     if (f.devices == devices)
         return f;
     f.devices = devices;
@@ -176,6 +180,8 @@ GFPDB_QSPI_MGR& loaded_manager(FOLDER& f) {
     return *f.loaded;
 }
 
+void release_loaded_databases();
+
 void set_per_file_counter(benchmark::State& state, size_t files) {
     state.counters["per_file"] = benchmark::Counter(
         static_cast<double>(files),
@@ -183,6 +189,14 @@ void set_per_file_counter(benchmark::State& state, size_t files) {
 }
 
 // ---- Loading --------------------------------------------------------------------------------
+
+void settle_allocator();
+
+void release_loaded_databases() {
+    for (auto& [devices, f] : folders())
+        f.loaded.reset();
+    settle_allocator();
+}
 
 // The allocator hands the memory of a destroyed database back lazily, at the next large
 // request; ask for one here, so that the previous load's clean-up is not timed as this one.
@@ -664,77 +678,126 @@ private:
     std::map<std::string, TIMES> m_times;
 };
 
-// How many fresh processes load each folder, and run the floor, for the first-load figures.
-constexpr int probe_runs = 5;
+// Loader and floor passes run as pairs, one right after the other (the order alternating), so
+// that a busy spell of the machine falls on both sides of a pair; seconds per user file.
+struct PAIRS {
+    std::vector<double> loader_cpu, loader_wall, floor_cpu, floor_wall;
+    std::vector<double> ratio_cpu, ratio_wall;  // loader / floor of each pair
+    void add(const PROBE& loader, const PROBE& floor, double files) {
+        loader_cpu.push_back(loader.cpu / files);
+        loader_wall.push_back(loader.wall / files);
+        floor_cpu.push_back(floor.cpu / files);
+        floor_wall.push_back(floor.wall / files);
+        ratio_cpu.push_back(loader.cpu / floor.cpu);
+        ratio_wall.push_back(loader.wall / floor.wall);
+    }
+};
+
+// How many pairs of each kind a folder size gets.
+int reload_pairs(int64_t devices) {
+    return devices > small_folder ? 5 : 9;
+}
+constexpr int first_load_pairs = 5;
+
+// Reloads in this process, each into the heap the one before freed, against floor passes.
+PAIRS measure_reloads(FOLDER& f) {
+    point_library_at(f);
+    FLOOR& tools = floor_tools(host_dir());
+    auto load = [] {
+        PROBE p;
+        const double cpu = cpu_seconds(), wall = wall_seconds();
+        auto mgr = std::make_unique<GFPDB_QSPI_MGR>();
+        p.cpu = cpu_seconds() - cpu;
+        p.wall = wall_seconds() - wall;
+        mgr.reset();
+        settle_allocator();
+        return p;
+    };
+    auto pass = [&] {
+        PROBE p;
+        const double cpu = cpu_seconds(), wall = wall_seconds();
+        floor_pass(host_dir(), f.custom_dir, tools);
+        p.cpu = cpu_seconds() - cpu;
+        p.wall = wall_seconds() - wall;
+        return p;
+    };
+    load();  // the schema compiled, the heap grown: what a reload finds in place
+    PAIRS pairs;
+    for (int i = 0; i < reload_pairs(f.devices); ++i) {
+        PROBE loader, floor;
+        if (i % 2) {
+            floor = pass();
+            loader = load();
+        } else {
+            loader = load();
+            floor = pass();
+        }
+        pairs.add(loader, floor, static_cast<double>(f.files.files));
+    }
+    return pairs;
+}
 
 // The loading figures of one folder size.
 struct LOADING {
-    int64_t files_in_folder = 0;
-    double loader_cpu = 0, loader_wall = 0, floor_cpu = 0, floor_wall = 0;  // in the run
-    double first_cpu = 0, first_wall = 0, first_floor_cpu = 0, first_floor_wall = 0;
-    PROBE memory;  // of the first fresh load
+    PAIRS reloads, first_loads;
+    PROBE memory;  // of a first load
     bool probed = false;
 };
 
-LOADING measure_loading(const SUMMARY_REPORTER& r, int64_t n) {
+LOADING measure_loading(int64_t n) {
     LOADING l;
-    l.loader_cpu = r.cpu("BM_construct", n);
-    l.loader_wall = r.wall("BM_construct", n);
-    l.floor_cpu = r.cpu("BM_libxml2_floor", n);
-    l.floor_wall = r.wall("BM_libxml2_floor", n);
-    if (l.loader_cpu <= 0 || l.floor_cpu <= 0)
-        return l;
-    l.files_in_folder = static_cast<int64_t>(folder(n).files.files);
-    std::vector<double> loads_cpu, loads_wall, floors_cpu, floors_wall;
-    // Alternated, so that the machine's moods fall on both sides alike.
-    for (int i = 0; i < probe_runs; ++i) {
+    FOLDER& f = folder(n);
+    l.reloads = measure_reloads(f);
+    for (int i = 0; i < first_load_pairs; ++i) {
         PROBE load, pass;
-        if (!run_probe(i == 0 ? "--probe-loader-twice" : "--probe-loader", folder(n), &load) ||
-            !run_probe("--probe-floor", folder(n), &pass))
+        const char* loader_kind = i == 0 ? "--probe-loader-twice" : "--probe-loader";
+        const bool ok =
+            i % 2 ? run_probe("--probe-floor", f, &pass) && run_probe(loader_kind, f, &load)
+                  : run_probe(loader_kind, f, &load) && run_probe("--probe-floor", f, &pass);
+        if (!ok)
             continue;
         if (!l.probed)
             l.memory = load;
         l.probed = true;
-        loads_cpu.push_back(load.cpu);
-        loads_wall.push_back(load.wall);
-        floors_cpu.push_back(pass.cpu);
-        floors_wall.push_back(pass.wall);
+        l.first_loads.add(load, pass, static_cast<double>(f.files.files));
     }
-    l.first_cpu = median_of(loads_cpu);
-    l.first_wall = median_of(loads_wall);
-    l.first_floor_cpu = median_of(floors_cpu);
-    l.first_floor_wall = median_of(floors_wall);
     return l;
 }
 
+void print_pairs(const char* devices, const char* kind, const PAIRS& p) {
+    std::vector<double> ratios = p.ratio_cpu;
+    std::sort(ratios.begin(), ratios.end());
+    std::printf("%-7s %-11s %7.1fus [%7.1fus]   %7.1fus [%7.1fus]   %5.2fx [%5.2fx]   %.2f-%.2f\n",
+                devices, kind, median_of(p.loader_cpu) * 1e6, median_of(p.loader_wall) * 1e6,
+                median_of(p.floor_cpu) * 1e6, median_of(p.floor_wall) * 1e6, median_of(p.ratio_cpu),
+                median_of(p.ratio_wall), ratios.front(), ratios.back());
+}
+
 void print_loading(const SUMMARY_REPORTER& r) {
+    // The other benchmarks' databases would slow every allocation of the loads to come.
+    release_loaded_databases();
     std::vector<std::pair<int64_t, LOADING>> sizes;
     for (int64_t n : {small_folder, large_folder}) {
-        LOADING l = measure_loading(r, n);
-        if (l.files_in_folder)
-            sizes.emplace_back(n, l);
-    }
-    std::printf("\nLoading, per user file: cpu time, wall time in brackets\n\n");
-    std::printf("%-7s %-11s %-22s %-22s %-15s\n", "devices", "", "loader", "libxml2 floor",
-                "ratio");
-    for (const auto& [n, l] : sizes) {
-        const double files = static_cast<double>(l.files_in_folder);
-        std::printf("%-7" PRId64 " %-11s %7.1fus [%7.1fus]   %7.1fus [%7.1fus]   %5.2fx [%5.2fx]\n",
-                    n, "in the run", l.loader_cpu / files * 1e6, l.loader_wall / files * 1e6,
-                    l.floor_cpu / files * 1e6, l.floor_wall / files * 1e6,
-                    l.loader_cpu / l.floor_cpu, l.loader_wall / l.floor_wall);
-        if (l.probed) {
-            std::printf("%-7s %-11s %7.1fus [%7.1fus]   %7.1fus [%7.1fus]   %5.2fx [%5.2fx]\n", "",
-                        "first load", l.first_cpu / files * 1e6, l.first_wall / files * 1e6,
-                        l.first_floor_cpu / files * 1e6, l.first_floor_wall / files * 1e6,
-                        l.first_cpu / l.first_floor_cpu, l.first_wall / l.first_floor_wall);
-        }
+        if (r.cpu("BM_construct", n) > 0 && r.cpu("BM_libxml2_floor", n) > 0)
+            sizes.emplace_back(n, measure_loading(n));
     }
     std::printf(
-        "\n\"in the run\": medians of the benchmark's repetitions, each load into the heap "
-        "that the one before\nfreed; \"first load\": medians of %d fresh processes each, "
-        "the database loaded into a new heap.\n",
-        probe_runs);
+        "\nLoading, per user file: cpu time, wall time in brackets. The ratio is the median "
+        "of pairs run\nback to back, loader / floor; the range is that of the pairs' cpu "
+        "ratios.\n\n");
+    std::printf("%-7s %-11s %-22s %-22s %-15s   %s\n", "devices", "", "loader", "libxml2 floor",
+                "ratio", "range");
+    for (const auto& [n, l] : sizes) {
+        const std::string devices = std::to_string(n);
+        print_pairs(devices.c_str(), "reload", l.reloads);
+        if (l.probed)
+            print_pairs("", "first load", l.first_loads);
+    }
+    std::printf(
+        "\nreload: %d pairs (%d for 10,000) in this process, each load into the heap that "
+        "the one before freed;\nfirst load: %d pairs of fresh processes, the database "
+        "loaded into a new heap.\n",
+        reload_pairs(small_folder), reload_pairs(large_folder), first_load_pairs);
 
     std::printf("\nMemory and reads of a first load\n\n");
     std::printf("%-7s %12s %12s %10s %10s %12s %12s %10s\n", "devices", "peak/device",
