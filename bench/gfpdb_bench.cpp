@@ -44,18 +44,19 @@ constexpr PGMIO_CONFIG_SCHEME qspi_scheme = PGMIO_CONFIG_SCHEME_ACTIVE_SERIAL_X4
 
 // ---- Folders ------------------------------------------------------------------------------
 
-// Every folder lives under one temporary root, removed when the program ends.
+// Every folder lives under one temporary root, removed when the program ends. Never
+// destroyed itself, so that it is still there when the removal runs at exit.
 const std::string& work_root() {
-    static const std::string root = [] {
+    static const std::string* root = [] {
         const char* tmp = std::getenv("TMPDIR");
         std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/gfpdb_bench.XXXXXX";
         if (!::mkdtemp(&pattern[0])) {
             std::perror("mkdtemp");
             std::exit(1);
         }
-        return pattern + "/";
+        return new std::string(pattern + "/");
     }();
-    return root;
+    return *root;
 }
 
 void remove_work_root() {
