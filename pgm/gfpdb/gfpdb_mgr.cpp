@@ -473,6 +473,23 @@ void GFPDB_MGR::release_unsaved_flash() {
     m_flash = nullptr;
 }
 
+void GFPDB_MGR::for_each_user_file(
+    const std::string& dir, bool is_zorvane, const char* golden_name,
+    const std::function<void(const std::string& name, const std::string& file)>& visit) {
+    FIO_PATH path(dir);
+    FIO_FIND find(path.filename("pgm_flash_*.xml"));
+    for (std::string name = find.find_first(); !name.empty(); name = find.find_next()) {
+        // The golden file lies in the host directory; it is read on its own terms.
+        if (is_zorvane && PGM_COMMON::compare_string(name, golden_name, false))
+            continue;
+        const std::string file = path.filename(name);
+        gfpdb_debug(is_zorvane ? "Parsing XML file in Zorvane directory: %s"
+                               : "Parsing XML file in custom directory: %s",
+                    file.c_str());
+        visit(name, file);
+    }
+}
+
 bool GFPDB_MGR::register_loaded_flash(GFPDB_FLASH* flash, const std::string& xml_file,
                                       std::map<std::string, std::string>& dir_map) {
     const std::string name = flash->get_name();

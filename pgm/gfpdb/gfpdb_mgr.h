@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -393,6 +394,11 @@ protected:
     // folder already has is a duplicate: the record goes, the error is posted, and false
     // tells the loader to drop the rest of the file. A record of the other folder with the
     // same name is replaced in the flash map, while that folder's map keeps its entry.
+    // Walks the user files ("pgm_flash_*.xml") of one database directory in name order,
+    // logging each before `visit` reads it; the host directory's golden file is passed over.
+    void for_each_user_file(
+        const std::string& dir, bool is_zorvane, const char* golden_name,
+        const std::function<void(const std::string& name, const std::string& file)>& visit);
     bool register_loaded_flash(GFPDB_FLASH* flash, const std::string& xml_file,
                                std::map<std::string, std::string>& dir_map);
 

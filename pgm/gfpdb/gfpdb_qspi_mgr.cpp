@@ -570,34 +570,27 @@ bool GFPDB_QSPI_MGR::parse_user_xml_in_custom_dir() {
 
 bool GFPDB_QSPI_MGR::parse_user_xml_in_dir(const std::string& dir, bool is_zorvane) {
     bool result = true;
-    FIO_PATH path(dir);
-    FIO_FIND find(path.filename("pgm_flash_*.xml"));
-    for (std::string name = find.find_first(); !name.empty(); name = find.find_next()) {
-        // The golden file lies in the host directory; it is read on its own terms.
-        if (is_zorvane && PGM_COMMON::compare_string(name, "pgm_flash_db_qspi.xml", false))
-            continue;
-        const std::string file = path.filename(name);
-        gfpdb_debug(is_zorvane ? "Parsing XML file in Zorvane directory: %s"
-                               : "Parsing XML file in custom directory: %s",
-                    file.c_str());
-        QSPI_FLASH_XML* object = nullptr;
-        std::string error;
-        if (!parse_xml_file(&object, file, false, error)) {
-            gfpdb_debug("Skip %s due to parsing error: %s", name.c_str(), error.c_str());
-            result = false;
-            continue;
-        }
-        m_current_file = file;
-        bool ok = update_flash_list(
-            object, file, is_zorvane ? m_flash_db_zorvane_dir_map : m_flash_db_custom_dir_map,
-            true);
-        // A file's templates count only when all of its devices did.
-        if (ok)
-            ok = create_user_template_list(object, file);
-        delete object;
-        if (!ok)
-            result = false;
-    }
+    for_each_user_file(
+        dir, is_zorvane, "pgm_flash_db_qspi.xml",
+        [&](const std::string& name, const std::string& file) {
+            QSPI_FLASH_XML* object = nullptr;
+            std::string error;
+            if (!parse_xml_file(&object, file, false, error)) {
+                gfpdb_debug("Skip %s due to parsing error: %s", name.c_str(), error.c_str());
+                result = false;
+                return;
+            }
+            std::unique_ptr<QSPI_FLASH_XML> owned(object);
+            m_current_file = file;
+            bool ok = update_flash_list(
+                object, file, is_zorvane ? m_flash_db_zorvane_dir_map : m_flash_db_custom_dir_map,
+                true);
+            // A file's templates count only when all of its devices did.
+            if (ok)
+                ok = create_user_template_list(object, file);
+            if (!ok)
+                result = false;
+        });
     return result;
 }
 

@@ -23,7 +23,6 @@ MEM_INITIALIZER mem_initializer("GFPDB");
 
 const char* const golden_file_name = "pgm_flash_db_sdmmc.xml";
 const char* const xsd_file_name = "gfpdb_sdmmc.xsd";
-const char* const user_file_pattern = "pgm_flash_*.xml";
 
 // What the validators accept, in the order the editor offers them.
 const std::vector<std::string> sdmmc_density = {"1GB",  "2GB",  "4GB",   "8GB",   "16GB",
@@ -129,26 +128,19 @@ bool GFPDB_SDMMC_MGR::parse_user_xml_in_dir(const std::string& dir, bool is_zorv
     std::map<std::string, std::string>& dir_map =
         is_zorvane ? m_flash_db_zorvane_dir_map : m_flash_db_custom_dir_map;
     bool result = true;
-    FIO_PATH path(dir);
-    FIO_FIND find(path.filename(user_file_pattern));
-    for (std::string name = find.find_first(); !name.empty(); name = find.find_next()) {
-        // The golden file shares the host directory and has been read already.
-        if (is_zorvane && PGM_COMMON::compare_string(name, golden_file_name, false))
-            continue;
-        const std::string xml_file = path.filename(name);
-        gfpdb_debug(is_zorvane ? "Parsing XML file in Zorvane directory: %s"
-                               : "Parsing XML file in custom directory: %s",
-                    xml_file.c_str());
-        PGM_COMMON_XML_GFPDB_SDMMC_SDMMC_FLASH* object = nullptr;
-        std::string error;
-        if (!parse_xml_file(&object, xml_file, false, error)) {
-            gfpdb_debug("Skip %s due to parsing error: %s", name.c_str(), error.c_str());
-            result = false;
-            continue;
-        }
-        std::unique_ptr<PGM_COMMON_XML_GFPDB_SDMMC_SDMMC_FLASH> owned(object);
-        result = update_flash_list(object, xml_file, dir_map, true) && result;
-    }
+    for_each_user_file(dir, is_zorvane, golden_file_name,
+                       [&](const std::string& name, const std::string& xml_file) {
+                           PGM_COMMON_XML_GFPDB_SDMMC_SDMMC_FLASH* object = nullptr;
+                           std::string error;
+                           if (!parse_xml_file(&object, xml_file, false, error)) {
+                               gfpdb_debug("Skip %s due to parsing error: %s", name.c_str(),
+                                           error.c_str());
+                               result = false;
+                               return;
+                           }
+                           std::unique_ptr<PGM_COMMON_XML_GFPDB_SDMMC_SDMMC_FLASH> owned(object);
+                           result = update_flash_list(object, xml_file, dir_map, true) && result;
+                       });
     return result;
 }
 
