@@ -2,10 +2,12 @@
 // action) and the abstract manager that every flash technology derives from.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/pgmdev.h"
@@ -226,6 +228,48 @@ protected:
     std::vector<GFPDB_ACTION*> m_action_list;
 };
 
+// The values set on an action, ordered by property. An action has a handful of properties,
+// fixed by its type, so they are kept sorted in one block: a loaded database holds tens of
+// thousands of actions, and a tree node per value would cost each one an allocation per
+// property.
+class GFPDB_PROPERTY_VALUE_MAP {
+public:
+    using ENTRY = std::pair<GFPDB_ACT_PROPERTY, std::string>;
+    using const_iterator = std::vector<ENTRY>::const_iterator;
+
+    // The property's value; null when it has none.
+    const std::string* find(GFPDB_ACT_PROPERTY property) const {
+        auto at = lower_bound(property);
+        return at != m_entries.end() && at->first == property ? &at->second : nullptr;
+    }
+    // The property's value, inserted empty in its place when it had none.
+    std::string& operator[](GFPDB_ACT_PROPERTY property) {
+        auto at = lower_bound(property);
+        if (at == m_entries.end() || at->first != property)
+            at = m_entries.emplace(at, property, std::string());
+        return at->second;
+    }
+    void reserve(size_t count) { m_entries.reserve(count); }
+    void clear() { m_entries.clear(); }
+    size_t size() const { return m_entries.size(); }
+    const_iterator begin() const { return m_entries.begin(); }
+    const_iterator end() const { return m_entries.end(); }
+
+private:
+    std::vector<ENTRY>::const_iterator lower_bound(GFPDB_ACT_PROPERTY property) const {
+        return std::lower_bound(
+            m_entries.begin(), m_entries.end(), property,
+            [](const ENTRY& entry, GFPDB_ACT_PROPERTY key) { return entry.first < key; });
+    }
+    std::vector<ENTRY>::iterator lower_bound(GFPDB_ACT_PROPERTY property) {
+        return std::lower_bound(
+            m_entries.begin(), m_entries.end(), property,
+            [](const ENTRY& entry, GFPDB_ACT_PROPERTY key) { return entry.first < key; });
+    }
+
+    std::vector<ENTRY> m_entries;
+};
+
 // One flash command with typed properties, all held as text.
 class GFPDB_EXPORT GFPDB_ACTION {
 public:
@@ -257,7 +301,7 @@ protected:
     std::string m_name;
     GFPDB_ACT_TYPE m_action_type = GFPDB_ACT_TYPE_WRITE_REGISTER;
     std::vector<GFPDB_ACT_PROPERTY> m_property_list;
-    std::map<GFPDB_ACT_PROPERTY, std::string> m_property_value_map;
+    GFPDB_PROPERTY_VALUE_MAP m_property_value_map;
 };
 
 // One user programming-flow template: both flows, owning their operations.

@@ -317,6 +317,7 @@ GFPDB_QSPI_ACTION::GFPDB_QSPI_ACTION(GFPDB_ACT_TYPE type) {
     for (const ACTION_PROPERTY_RULE& row : property_rules)
         count += row.type == type;
     m_property_list.reserve(count);
+    m_property_value_map.reserve(count);
     for (const ACTION_PROPERTY_RULE& row : property_rules) {
         if (row.type != type)
             continue;
@@ -343,8 +344,8 @@ const std::string GFPDB_QSPI_ACTION::get_property_name(GFPDB_ACT_PROPERTY proper
 }
 
 const std::string GFPDB_QSPI_ACTION::get_property_value(GFPDB_ACT_PROPERTY property) {
-    auto iter = m_property_value_map.find(property);
-    return iter == m_property_value_map.end() ? std::string() : iter->second;
+    const std::string* value = m_property_value_map.find(property);
+    return value ? *value : std::string();
 }
 
 uint32_t GFPDB_QSPI_ACTION::get_property_value_in_dword(GFPDB_ACT_PROPERTY property) {
