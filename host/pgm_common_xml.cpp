@@ -322,10 +322,9 @@ struct READER {
     int error_line = 0;
     std::string path;
     std::vector<std::string> schema_errors;
-    // What a check leaves for the parse that follows it: this file version, read and
-    // well-formed, and whether it passed that schema.
+    // What a check leaves for the parse that follows it: the file, read and well-formed, and
+    // whether it passed that schema.
     bool held = false;
-    FILE_KEY key;
     std::string xsd;
     bool valid = false;
 
@@ -526,7 +525,7 @@ bool read_events(READER& r, const std::string& path, SCHEMA* schema, bool* valid
     r.clear();
     *valid = false;
     r.path = path;
-    if (!read_file(path, &r.text, &r.key)) {
+    if (!read_file(path, &r.text, nullptr)) {
         sink.add(path + ": cannot read the file");
         return false;
     }
@@ -732,9 +731,9 @@ PGM_COMMON_XML_ELEMENT* PGM_COMMON_XML::parse_xml(PGM_COMMON_XML_FILE_ENUM file_
     const bool needs_schema = !golden && !xsd_file.empty();
     bool read = false;
     bool valid = false;
-    FILE_KEY key;
-    // The records of a check are taken only for the same version of the file.
-    if (r.held && r.path == xml_file && file_key(xml_file, &key) && key == r.key) {
+    // The records of a check are taken by the parse of the same file that comes right after
+    // it: the tree is then built from the very bytes that passed the schema, read once.
+    if (r.held && r.path == xml_file) {
         read = true;
         valid = r.valid && r.xsd == xsd_file;
     }

@@ -21,7 +21,8 @@ class HOST_EXPORT PGM_COMMON_XML {
 public:
     // Validates a file against a schema (compiled once per path and modification time).
     // Both texts stay empty for a valid file; otherwise `error` holds the first problem with
-    // file and line, and `error2` the rest.
+    // file and line, and `error2` the rest. A parse_xml of the same file that follows builds
+    // its tree from what the check read, so that the file is read and parsed once.
     static void check_xsd(const std::string& xml_file, const std::string& xsd_file,
                           std::string& error, std::string& error2);
 
