@@ -62,6 +62,44 @@ TEST(QspiActionConstruction, UnknownTypeStopsTheProgram) {
     EXPECT_DEATH(GFPDB_QSPI_ACTION(static_cast<GFPDB_ACT_TYPE>(6)), literal("Unknown action type"));
 }
 
+// Values are kept in property order whatever order they are set in, including values of
+// properties foreign to the type, and a copy carries all of them.
+TEST(QspiActionValues, SetInAnyOrderReadBackAndCopied) {
+    GFPDB_QSPI_ACTION action(GFPDB_ACT_TYPE_ERASE);  // defaults on 36 and 37
+    const std::pair<int, const char*> sets[] = {
+        {39, "foreign, after the run"},
+        {31, "Erase sector"},
+        {0, "foreign, before the run"},
+        {36, "5"},  // replaces the default
+        {33, "0x20"},
+    };
+    for (const auto& [p, value] : sets)
+        action.set_property_value(property(p), value);
+    const std::map<int, std::string> expected = {
+        {0, "foreign, before the run"}, {31, "Erase sector"}, {33, "0x20"}, {36, "5"}, {37, "1-1"},
+        {39, "foreign, after the run"}};
+    GFPDB_QSPI_ACTION copy(action);
+    GFPDB_QSPI_ACTION assigned(GFPDB_ACT_TYPE_WRITE_DATA);  // its own defaults go
+    assigned = action;
+    for (GFPDB_QSPI_ACTION* a : {&action, &copy, &assigned}) {
+        for (int p = 0; p < GFPDB_ACT_PROPERTY_COUNT; ++p) {
+            auto found = expected.find(p);
+            EXPECT_EQ(a->get_property_value(property(p)),
+                      found == expected.end() ? "" : found->second)
+                << "property " << p;
+        }
+    }
+
+    GFPDB_PROPERTY_VALUE_MAP map;
+    for (const auto& [p, value] : sets)
+        map[property(p)] = value;
+    std::vector<int> order;
+    for (const GFPDB_PROPERTY_VALUE_MAP::ENTRY& entry : map)
+        order.push_back(entry.first);
+    EXPECT_EQ(order, (std::vector<int>{0, 31, 33, 36, 39}));
+    EXPECT_EQ(map.find(property(32)), nullptr);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Validation
 
