@@ -3,7 +3,6 @@
 // values the file cannot hold, and the debug trail of a save.
 #include <unistd.h>
 
-#include <map>
 #include <string>
 #include <vector>
 
@@ -14,33 +13,7 @@ namespace {
 
 using namespace gfpdb_test;
 
-class QspiPersistence : public QSPI_DB_TEST {
-protected:
-    // A record that update_db refused stays the caller's; it stops being current first, so
-    // that the manager never looks at it again.
-    static void discard(GFPDB_MGR& mgr, GFPDB_FLASH* flash) {
-        mgr.get_flash("", true);
-        delete flash;
-    }
-
-    // The maps that a refused or empty operation must leave alone.
-    struct MAPS {
-        std::map<std::string, GFPDB_FLASH*> flash;
-        std::map<std::string, std::string> zorvane, custom, active, templates;
-        bool operator==(const MAPS& o) const {
-            return flash == o.flash && zorvane == o.zorvane && custom == o.custom &&
-                   active == o.active && templates == o.templates;
-        }
-    };
-    static MAPS maps_of(QSPI_MGR_PROBE& mgr) {
-        return {mgr.m_flash_map, mgr.m_flash_db_zorvane_dir_map, mgr.m_flash_db_custom_dir_map,
-                mgr.m_flash_db_active_dir_map, mgr.m_template_db_dir_map};
-    }
-
-    static std::string device_file(const std::string& dir, const std::string& name) {
-        return dir + "pgm_flash_" + name + ".xml";
-    }
-};
+using QspiPersistence = QSPI_DB_TEST;
 
 bool has_line(const MESSAGE_RECORDER& recorder, const std::string& line) {
     return std::find(recorder.debug.begin(), recorder.debug.end(), line) != recorder.debug.end();
@@ -68,13 +41,13 @@ TEST_F(QspiPersistence, DeviceRoundTripsThroughEitherFolder) {
         ASSERT_TRUE(mgr->update_db(flash, dir));
         EXPECT_TRUE(recorder.posted.empty());
         EXPECT_EQ(mgr->get_flash(name, true), flash);
-        EXPECT_EQ(mgr->m_flash_db_active_dir_map.at(name), device_file(dir, name));
+        EXPECT_EQ(mgr->m_flash_db_active_dir_map.at(name), device_file(name, dir));
         EXPECT_EQ((into_custom ? mgr->m_flash_db_custom_dir_map : mgr->m_flash_db_zorvane_dir_map)
                       .at(name),
-                  device_file(dir, name));
+                  device_file(name, dir));
 
         // An inner line break is escaped in the file, the last one is kept as it is.
-        EXPECT_NE(read_file(device_file(dir, name))
+        EXPECT_NE(read_file(device_file(name, dir))
                       .find("<DESCRIPTION>Erase data\\nuse 4KB sectors\n</DESCRIPTION>"),
                   std::string::npos);
 
@@ -115,7 +88,7 @@ TEST_F(QspiPersistence, NumberTextsAreWrittenAsTheNumberRuleReadsThem) {
         first_action(flash, GFPDB_PROG_FLOW_TYPE_SFL, c.type)
             ->set_property_value(c.property, c.text);
     ASSERT_TRUE(mgr->update_db(flash, custom_dir()));
-    const std::string file = read_file(device_file(custom_dir(), "NUMBERS"));
+    const std::string file = read_file(device_file("NUMBERS"));
     auto reloaded = load();
     GFPDB_FLASH* loaded = reloaded->get_flash("NUMBERS", true);
     ASSERT_NE(loaded, nullptr);
@@ -190,7 +163,7 @@ TEST_F(QspiPersistence, ActionsAreWrittenWithTheirTypesChildrenInOrder) {
     };
     auto mgr = load();
     ASSERT_TRUE(mgr->update_db(new_device(*mgr, "DEV1"), custom_dir()));
-    const std::string text = read_file(device_file(custom_dir(), "DEV1"));
+    const std::string text = read_file(device_file("DEV1"));
     EXPECT_NE(text.find("<QSPI_FLASH version=\"1\">"), std::string::npos);
     for (const CASE& c : cases) {
         SCOPED_TRACE(c.type);
@@ -220,7 +193,7 @@ TEST_F(QspiPersistence, OperationsAreWrittenInTheListsOrder) {
         copies.push_back(new GFPDB_QSPI_OPERATION(*static_cast<GFPDB_QSPI_OPERATION*>(op)));
     flash->set_operation_list(copies, GFPDB_PROG_FLOW_TYPE_SFL);
     ASSERT_TRUE(mgr->update_db(flash, custom_dir()));
-    const std::string text = read_file(device_file(custom_dir(), "DEV1"));
+    const std::string text = read_file(device_file("DEV1"));
     const size_t sfl = text.find("<SFL>");
     EXPECT_LT(text.find("<TERMINATION>", sfl), text.find("<INITIALIZATION>", sfl));
     // The loader finds operations by kind, so they come back in type order.
@@ -248,7 +221,7 @@ TEST_F(QspiPersistence, SavingOverADeviceOfTheSameFolderReplacesIt) {
     MESSAGE_RECORDER recorder;
     ASSERT_TRUE(mgr->update_db(second, custom_dir()));
     EXPECT_LT(line_index(recorder, "Entering GFPDB_MGR::delete_db with device_name = DEV1"),
-              line_index(recorder, "Writing new XML file, " + device_file(custom_dir(), "DEV1")));
+              line_index(recorder, "Writing new XML file, " + device_file("DEV1")));
     EXPECT_EQ(mgr->get_flash("DEV1", true), second);
     EXPECT_EQ(mgr->m_flash_map.size(), devices);
     EXPECT_EQ(listing(custom_dir()), std::vector<std::string>{"pgm_flash_DEV1.xml"});
@@ -259,7 +232,7 @@ TEST_F(QspiPersistence, SavingOverADeviceOfTheSameFolderReplacesIt) {
 
 TEST_F(QspiPersistence, SavingIntoTheCustomFolderLeavesTheHostCopy) {
     write_host_file("pgm_flash_DEV1.xml", device_xml("DEV1"));
-    const std::string host_file = device_file(host_dir(), "DEV1");
+    const std::string host_file = device_file("DEV1", host_dir());
     const std::string host_text = read_file(host_file);
     auto mgr = load();
     GFPDB_FLASH* flash = new_device(*mgr, "DEV1");
@@ -269,8 +242,8 @@ TEST_F(QspiPersistence, SavingIntoTheCustomFolderLeavesTheHostCopy) {
     EXPECT_FALSE(has_line(recorder, "Entering GFPDB_MGR::delete_db with device_name = DEV1"));
     EXPECT_EQ(read_file(host_file), host_text);
     EXPECT_EQ(mgr->m_flash_db_zorvane_dir_map.at("DEV1"), host_file);
-    EXPECT_EQ(mgr->m_flash_db_custom_dir_map.at("DEV1"), device_file(custom_dir(), "DEV1"));
-    EXPECT_EQ(mgr->m_flash_db_active_dir_map.at("DEV1"), device_file(custom_dir(), "DEV1"));
+    EXPECT_EQ(mgr->m_flash_db_custom_dir_map.at("DEV1"), device_file("DEV1"));
+    EXPECT_EQ(mgr->m_flash_db_active_dir_map.at("DEV1"), device_file("DEV1"));
     EXPECT_EQ(mgr->m_flash_map.at("DEV1"), flash);
     // The saved record already tells what the next load will: its folder, and that the user
     // may remove it.
@@ -345,7 +318,7 @@ TEST_F(QspiPersistence, DeletingWhatTheFolderDoesNotDefineChangesNothing) {
         EXPECT_TRUE(recorder.posted.empty());
         EXPECT_TRUE(maps_of(*mgr) == before);
     }
-    EXPECT_TRUE(fs::exists(device_file(host_dir(), "DEV1")));
+    EXPECT_TRUE(fs::exists(device_file("DEV1", host_dir())));
     EXPECT_TRUE(mgr->delete_db("NOSUCH", host_dir()));
     EXPECT_TRUE(maps_of(*mgr) == before);
 }
@@ -368,7 +341,7 @@ TEST_F(QspiPersistence, DeletingInTheHostFolderWhatTheCustomFolderDefinesStopsTh
 TEST_F(QspiPersistence, FirstSaveLeavesItsTrailInTheDebugLog) {
     auto mgr = load();
     GFPDB_FLASH* flash = new_device(*mgr, "NEW1");
-    const std::string file = device_file(custom_dir(), "NEW1");
+    const std::string file = device_file("NEW1");
     MESSAGE_RECORDER recorder;
     ASSERT_TRUE(mgr->update_db(flash, custom_dir()));
     const std::vector<std::string> expected = {
@@ -403,7 +376,7 @@ TEST_F(QspiPersistence, ValueTheFileCannotHoldIsRefusedBeforeAnythingIsDeleted) 
     };
     auto mgr = load();
     ASSERT_TRUE(mgr->update_db(new_device(*mgr, "DEV1"), custom_dir()));
-    const std::string file = device_file(custom_dir(), "DEV1");
+    const std::string file = device_file("DEV1");
     const std::string text = read_file(file);
     for (const CASE& c : cases) {
         SCOPED_TRACE(c.value);
@@ -433,28 +406,19 @@ TEST_F(QspiPersistence, ValueTheFileCannotHoldIsRefusedBeforeAnythingIsDeleted) 
 
 TEST_F(QspiPersistence, FileTheFileSystemWillNotRemoveRefusesTheSave) {
     // A folder in a file's place cannot be removed, not even by the superuser.
-    write_file(device_file(custom_dir(), "NEW1") + "/keep", "");
+    write_file(device_file("NEW1") + "/keep", "");
     write_file(custom_dir() + "pgm_flash_template_Flow_x.xml/keep", "");
     auto mgr = load();
-    const MAPS before = maps_of(*mgr);
-    const std::string warning =
-        "Failed to update the device database in the " + custom_dir() + " directory.";
-    GFPDB_FLASH* flash = new_device(*mgr, "NEW1");
-    MESSAGE_RECORDER recorder;
-    EXPECT_FALSE(mgr->update_db(flash, custom_dir()));
-    ASSERT_EQ(recorder.ids(), std::vector<unsigned>{20560});
-    EXPECT_EQ(recorder.posted[0].text, warning);
-    EXPECT_TRUE(maps_of(*mgr) == before);
-    discard(*mgr, flash);
+    expect_saves_refused(*mgr, {"NEW1"});
 
     // The device is written, but the answer is the template's.
-    flash = new_device(*mgr, "DEV1");
+    GFPDB_FLASH* flash = new_device(*mgr, "DEV1");
     flash->set_parameter_value(GFPDB_FLASH_PARAM_TEMPLATE_NAME, std::string("Flow_x"));
-    recorder.clear();
+    MESSAGE_RECORDER recorder;
     EXPECT_FALSE(mgr->update_db(flash, custom_dir()));
     EXPECT_EQ(recorder.ids(), std::vector<unsigned>{20560});
     EXPECT_EQ(mgr->m_flash_map.at("DEV1"), flash);
-    EXPECT_TRUE(fs::is_regular_file(device_file(custom_dir(), "DEV1")));
+    EXPECT_TRUE(fs::is_regular_file(device_file("DEV1")));
     EXPECT_TRUE(mgr->get_user_template_list().empty());
     EXPECT_EQ(mgr->m_template_db_dir_map.count("Flow_x"), 0u);
 }
@@ -462,23 +426,13 @@ TEST_F(QspiPersistence, FileTheFileSystemWillNotRemoveRefusesTheSave) {
 TEST_F(QspiPersistence, ReadOnlyFolderRefusesTheSaveAndKeepsTheOldFile) {
     auto mgr = load();
     ASSERT_TRUE(mgr->update_db(new_device(*mgr, "DEV1"), custom_dir()));
-    const std::string file = device_file(custom_dir(), "DEV1");
+    const std::string file = device_file("DEV1");
     const std::string text = read_file(file);
     fs::permissions(m_custom.path(), fs::perms::owner_read | fs::perms::owner_exec);
     if (access(m_custom.path().c_str(), W_OK) == 0)
         GTEST_SKIP() << "the folder stays writable for this user";
     const MAPS before = maps_of(*mgr);
-    for (const char* name : {"DEV1", "NEW1"}) {
-        SCOPED_TRACE(name);
-        GFPDB_FLASH* flash = new_device(*mgr, name);
-        MESSAGE_RECORDER recorder;
-        EXPECT_FALSE(mgr->update_db(flash, custom_dir()));
-        ASSERT_EQ(recorder.ids(), std::vector<unsigned>{20560});
-        EXPECT_EQ(recorder.posted[0].text,
-                  "Failed to update the device database in the " + custom_dir() + " directory.");
-        EXPECT_TRUE(maps_of(*mgr) == before);
-        discard(*mgr, flash);
-    }
+    expect_saves_refused(*mgr, {"DEV1", "NEW1"});
     MESSAGE_RECORDER recorder;
     EXPECT_FALSE(mgr->delete_db("DEV1", custom_dir()));
     EXPECT_EQ(recorder.ids(), std::vector<unsigned>{20560});

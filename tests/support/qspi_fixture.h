@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <string>
 #include <utility>
@@ -288,6 +289,47 @@ protected:
     }
 
     static std::unique_ptr<QSPI_MGR_PROBE> load() { return std::make_unique<QSPI_MGR_PROBE>(); }
+
+    static std::string device_file(const std::string& name, const std::string& dir = custom_dir()) {
+        return dir + "pgm_flash_" + name + ".xml";
+    }
+
+    // The maps that a refused or empty operation must leave alone.
+    struct MAPS {
+        std::map<std::string, GFPDB_FLASH*> flash;
+        std::map<std::string, std::string> zorvane, custom, active, templates;
+        bool operator==(const MAPS& o) const {
+            return flash == o.flash && zorvane == o.zorvane && custom == o.custom &&
+                   active == o.active && templates == o.templates;
+        }
+    };
+    static MAPS maps_of(QSPI_MGR_PROBE& mgr) {
+        return {mgr.m_flash_map, mgr.m_flash_db_zorvane_dir_map, mgr.m_flash_db_custom_dir_map,
+                mgr.m_flash_db_active_dir_map, mgr.m_template_db_dir_map};
+    }
+
+    // A record that update_db refused stays the caller's; it stops being current first, so
+    // that the manager never looks at it again.
+    static void discard(GFPDB_MGR& mgr, GFPDB_FLASH* flash) {
+        mgr.get_flash("", true);
+        delete flash;
+    }
+
+    // Saving a new record of each name into the custom folder fails there, changing no map.
+    static void expect_saves_refused(QSPI_MGR_PROBE& mgr, const std::vector<std::string>& names) {
+        const MAPS before = maps_of(mgr);
+        for (const std::string& name : names) {
+            SCOPED_TRACE(name);
+            GFPDB_FLASH* flash = new_device(mgr, name);
+            MESSAGE_RECORDER recorder;
+            EXPECT_FALSE(mgr.update_db(flash, custom_dir()));
+            ASSERT_EQ(recorder.ids(), std::vector<unsigned>{20560});
+            EXPECT_EQ(recorder.posted[0].text, "Failed to update the device database in the " +
+                                                   custom_dir() + " directory.");
+            EXPECT_TRUE(maps_of(mgr) == before);
+            discard(mgr, flash);
+        }
+    }
 
     HOST_DIR m_host;
     TEMP_DIR m_custom;
