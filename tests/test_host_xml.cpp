@@ -200,6 +200,17 @@ TEST_F(HostXml, ElementWithoutFactoryIsPlain) {
     EXPECT_EQ(dynamic_cast<TEST_ROOT*>(element.get()), nullptr);
 }
 
+std::string entity_bomb() {
+    std::string bomb = "<?xml version=\"1.0\"?>\n<!DOCTYPE FLASH [\n<!ENTITY l0 \"lol\">\n";
+    for (int i = 1; i < 12; ++i) {
+        bomb += "<!ENTITY l" + std::to_string(i) + " \"";
+        for (int j = 0; j < 10; ++j)
+            bomb += "&l" + std::to_string(i - 1) + ";";
+        bomb += "\">\n";
+    }
+    return bomb + "]>\n<FLASH version=\"1\"><NAME>&l11;</NAME></FLASH>\n";
+}
+
 // Files that try to reach outside: none of them may show the secret or be accepted.
 TEST_F(HostXml, DoctypesAndExternalEntitiesAreRefused) {
     const std::string secret = m_dir / "secret.txt";
@@ -213,6 +224,7 @@ TEST_F(HostXml, DoctypesAndExternalEntitiesAreRefused) {
         "<!DOCTYPE FLASH [<!ENTITY % p SYSTEM \"" + m_dir / "secret.dtd" +
             "\"> %p;]>\n<FLASH version=\"1\"><NAME>&leak;</NAME></FLASH>\n",
         "<!DOCTYPE FLASH>\n<FLASH version=\"1\"><NAME>plain</NAME></FLASH>\n",
+        entity_bomb(),  // refused before anything is expanded
     };
     for (const std::string& document : documents) {
         SCOPED_TRACE(document);
@@ -246,22 +258,6 @@ TEST_F(HostXml, XIncludeIsNotFollowed) {
     ASSERT_EQ(parsed.root->get_child_count(PGM_COMMON_XML_ENUM_NAME), 1u);
     EXPECT_EQ(parsed.root->get_childs(PGM_COMMON_XML_ENUM_NAME)[0]->get_value_text(), "");
     EXPECT_EQ(parsed.error.find("TOP-SECRET"), std::string::npos);
-}
-
-TEST_F(HostXml, EntityBombIsRefusedBeforeExpansion) {
-    std::string bomb = "<?xml version=\"1.0\"?>\n<!DOCTYPE FLASH [\n<!ENTITY l0 \"lol\">\n";
-    for (int i = 1; i < 12; ++i) {
-        bomb += "<!ENTITY l" + std::to_string(i) + " \"";
-        for (int j = 0; j < 10; ++j)
-            bomb += "&l" + std::to_string(i - 1) + ";";
-        bomb += "\">\n";
-    }
-    bomb += "]>\n<FLASH version=\"1\"><NAME>&l11;</NAME></FLASH>\n";
-    const std::string file = m_dir / "bomb.xml";
-    write_file(file, bomb);
-    EXPECT_NE(check(file).find("DOCTYPE"), std::string::npos);
-    PARSED parsed = parse(file, "", true);
-    EXPECT_NE(parsed.error.find("DOCTYPE"), std::string::npos);
 }
 
 std::unique_ptr<TEST_ROOT> sample_tree() {
