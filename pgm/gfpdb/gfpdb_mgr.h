@@ -229,9 +229,8 @@ protected:
 };
 
 // The values set on an action, ordered by property. An action has a handful of properties,
-// fixed by its type, so they are kept sorted in one block: a loaded database holds tens of
-// thousands of actions, and a tree node per value would cost each one an allocation per
-// property.
+// fixed by its type, so they sit sorted in one block: a loaded database holds tens of thousands
+// of actions, and a tree would cost every value an allocation of its own.
 class GFPDB_PROPERTY_VALUE_MAP {
 public:
     using ENTRY = std::pair<GFPDB_ACT_PROPERTY, std::string>;
@@ -239,12 +238,12 @@ public:
 
     // The property's value; null when it has none.
     const std::string* find(GFPDB_ACT_PROPERTY property) const {
-        auto at = lower_bound(property);
+        auto at = std::lower_bound(m_entries.begin(), m_entries.end(), property, comes_before);
         return at != m_entries.end() && at->first == property ? &at->second : nullptr;
     }
     // The property's value, inserted empty in its place when it had none.
     std::string& operator[](GFPDB_ACT_PROPERTY property) {
-        auto at = lower_bound(property);
+        auto at = std::lower_bound(m_entries.begin(), m_entries.end(), property, comes_before);
         if (at == m_entries.end() || at->first != property)
             at = m_entries.emplace(at, property, std::string());
         return at->second;
@@ -256,15 +255,8 @@ public:
     const_iterator end() const { return m_entries.end(); }
 
 private:
-    std::vector<ENTRY>::const_iterator lower_bound(GFPDB_ACT_PROPERTY property) const {
-        return std::lower_bound(
-            m_entries.begin(), m_entries.end(), property,
-            [](const ENTRY& entry, GFPDB_ACT_PROPERTY key) { return entry.first < key; });
-    }
-    std::vector<ENTRY>::iterator lower_bound(GFPDB_ACT_PROPERTY property) {
-        return std::lower_bound(
-            m_entries.begin(), m_entries.end(), property,
-            [](const ENTRY& entry, GFPDB_ACT_PROPERTY key) { return entry.first < key; });
+    static bool comes_before(const ENTRY& entry, GFPDB_ACT_PROPERTY property) {
+        return entry.first < property;
     }
 
     std::vector<ENTRY> m_entries;
