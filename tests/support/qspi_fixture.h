@@ -315,8 +315,10 @@ protected:
         delete flash;
     }
 
-    // Saving a new record of each name into the custom folder fails there, changing no map.
-    static void expect_saves_refused(QSPI_MGR_PROBE& mgr, const std::vector<std::string>& names) {
+    // Saving a new record of each name into the custom folder fails there, and so does
+    // deleting `deleted` (when given) from it, changing no map.
+    static void expect_saves_refused(QSPI_MGR_PROBE& mgr, const std::vector<std::string>& names,
+                                     const std::string& deleted = std::string()) {
         const MAPS before = maps_of(mgr);
         for (const std::string& name : names) {
             SCOPED_TRACE(name);
@@ -329,6 +331,12 @@ protected:
             EXPECT_TRUE(maps_of(mgr) == before);
             discard(mgr, flash);
         }
+        if (deleted.empty())
+            return;
+        MESSAGE_RECORDER recorder;
+        EXPECT_FALSE(mgr.delete_db(deleted, custom_dir()));
+        EXPECT_EQ(recorder.ids(), std::vector<unsigned>{20560});
+        EXPECT_TRUE(maps_of(mgr) == before);
     }
 
     HOST_DIR m_host;
