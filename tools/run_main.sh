@@ -5,7 +5,7 @@ cd "$(dirname "$0")/.."
 bash tools/setup.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"${GFPDB_JOBS:-2}"
-if [ -x build/tools/gfpdb ]; then
-    build/tools/gfpdb --host-dir data list
-    build/tools/gfpdb --host-dir data show GF25M128L
+if [ -x build/cli/gfpdb ]; then
+    build/cli/gfpdb --host-dir data list
+    build/cli/gfpdb --host-dir data show GF25M128L
 fi

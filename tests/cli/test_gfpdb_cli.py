@@ -5,7 +5,7 @@ Each test runs the built program in throw-away folders: a copy of data/ as the h
 empty custom folder and a user settings file of its own, so that tests never depend on each
 other or on the machine. Run by CTest, one test per group:
 
-    test_gfpdb_cli.py --gfpdb build/tools/gfpdb --data data [GROUP...]
+    test_gfpdb_cli.py --gfpdb build/cli/gfpdb --data data [GROUP...]
 """
 import argparse
 import json

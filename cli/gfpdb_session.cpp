@@ -4,7 +4,7 @@
 #include <map>
 #include <memory>
 
-#include "tools/gfpdb_cli.h"
+#include "cli/gfpdb_cli.h"
 
 namespace gfpdb_cli {
 namespace {

@@ -5,7 +5,7 @@
 #include <ostream>
 
 #include "pgm/gfpdb/gfpdb_qspi_operation.h"
-#include "tools/gfpdb_cli.h"
+#include "cli/gfpdb_cli.h"
 
 namespace gfpdb_cli {
 namespace {

@@ -6,7 +6,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "tools/gfpdb_cli.h"
+#include "cli/gfpdb_cli.h"
 
 namespace {
 using namespace gfpdb_cli;

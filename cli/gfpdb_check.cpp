@@ -14,7 +14,7 @@
 
 #include "pgm/gfpdb/gfpdb_qspi_mgr.h"
 #include "pgm/gfpdb/gfpdb_sdmmc_mgr.h"
-#include "tools/gfpdb_cli.h"
+#include "cli/gfpdb_cli.h"
 
 namespace gfpdb_cli {
 namespace {

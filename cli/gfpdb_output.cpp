@@ -6,7 +6,7 @@
 #include <ostream>
 #include <sstream>
 
-#include "tools/gfpdb_cli.h"
+#include "cli/gfpdb_cli.h"
 
 namespace gfpdb_cli {
 namespace {

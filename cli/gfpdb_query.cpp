@@ -3,7 +3,7 @@
 #include <map>
 #include <ostream>
 
-#include "tools/gfpdb_cli.h"
+#include "cli/gfpdb_cli.h"
 
 namespace gfpdb_cli {
 namespace {
