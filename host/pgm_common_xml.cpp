@@ -809,3 +809,32 @@ PGM_COMMON_XML_ELEMENT* PGM_COMMON_XML::create_element(PGM_COMMON_XML_FILE_ENUM 
                    : new PGM_COMMON_XML_ELEMENT(kind, kind, PGM_XML_TYPE_NONE, PGM_XML_EXIST_NONE,
                                                 "", "", nullptr);
 }
+
+// ---- Element lines ----------------------------------------------------------------------
+
+namespace {
+
+void collect_lines(xmlNode* parent, const std::string& prefix,
+                   std::map<std::string, unsigned>& lines) {
+    std::map<std::string, unsigned> seen;
+    for (xmlNode* node = parent->children; node; node = node->next) {
+        if (node->type != XML_ELEMENT_NODE)
+            continue;
+        const std::string name = reinterpret_cast<const char*>(node->name);
+        const std::string path = prefix + name + "[" + std::to_string(++seen[name]) + "]";
+        lines[path] = static_cast<unsigned>(xmlGetLineNo(node));
+        collect_lines(node, path + "/", lines);
+    }
+}
+
+}  // namespace
+
+std::map<std::string, unsigned> PGM_COMMON_XML::element_lines(const std::string& xml_file) {
+    init_libxml();
+    std::map<std::string, unsigned> lines;
+    ERROR_SINK sink(xml_file);
+    DOC doc = read_document(xml_file, sink);
+    if (doc)
+        collect_lines(reinterpret_cast<xmlNode*>(doc.get()), "", lines);
+    return lines;
+}

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <string>
 
 #include "host/host_export.h"
@@ -39,6 +40,12 @@ public:
     // Writes the tree as indented UTF-8, replacing the file through a temporary file and a
     // rename so that no reader sees half a file. The tree stays the caller's.
     static bool write_xml(const PGM_COMMON_XML_ELEMENT* root, const std::string& xml_file);
+
+    // The line of every element of a file, keyed by its path from the root with the 1-based
+    // position among same-named siblings on every step, such as
+    // "QSPI_FLASH[1]/FLASH[2]/PROGRAMMING_FLOW[1]/SFL[1]/PROGRAM[1]/ACTION[3]". Lets a front end
+    // point at the line of a record or action. Empty when the file cannot be read or parsed.
+    static std::map<std::string, unsigned> element_lines(const std::string& xml_file);
 
     // Whether a file can hold the text and give it back unchanged: UTF-8 of characters that
     // XML 1.0 allows (no control characters but tab, line feed and carriage return).

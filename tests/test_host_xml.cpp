@@ -241,7 +241,18 @@ TEST_F(HostXml, DoctypesAndExternalEntitiesAreRefused) {
             for (const std::string& text : {error, error2, parsed.error, parsed.warning})
                 EXPECT_EQ(text.find("TOP-SECRET"), std::string::npos);
         }
+        EXPECT_TRUE(PGM_COMMON_XML::element_lines(file).empty());
     }
+}
+
+TEST_F(HostXml, ElementLinesIndexEverySameNamedSibling) {
+    const std::string file = m_dir / "lines.xml";
+    write_file(file, "<R>\n<A/>\n<B>\n<A/><A/>\n</B>\n<A>\n<A/></A></R>\n");
+    const std::map<std::string, unsigned> expected = {
+        {"R[1]", 1},           {"R[1]/A[1]", 2}, {"R[1]/B[1]", 3},     {"R[1]/B[1]/A[1]", 4},
+        {"R[1]/B[1]/A[2]", 4}, {"R[1]/A[2]", 6}, {"R[1]/A[2]/A[1]", 7}};
+    EXPECT_EQ(PGM_COMMON_XML::element_lines(file), expected);
+    EXPECT_TRUE(PGM_COMMON_XML::element_lines(m_dir / "missing.xml").empty());
 }
 
 TEST_F(HostXml, XIncludeIsNotFollowed) {
