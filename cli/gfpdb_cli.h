@@ -13,6 +13,7 @@
 
 #include "host/host.h"
 #include "pgm/gfpdb/gfpdb_helper.h"
+#include "pgm/gfpdb/gfpdb_sfdp.h"
 
 namespace gfpdb_cli {
 
@@ -49,6 +50,7 @@ struct OPTIONS {
     std::string to = "custom";
     std::string from;  // empty: wherever the device's active definition lies
     std::string dir;
+    std::string sfdp;  // an SFDP dump: the file of `sfdp`, or what `add --sfdp` drafts from
 };
 
 // One posted message, as the message library hands it to a listener.
@@ -159,5 +161,9 @@ int run_add(SESSION& session);
 int run_delete(SESSION& session);
 int run_delete_template(SESSION& session);
 int run_config_custom_dir(SESSION& session);
+int run_sfdp(SESSION& session);
+
+// An SFDP dump file in any form it comes in, decoded; prints why and answers false when not.
+bool read_sfdp_file(const std::string& path, GFPDB_SFDP* sfdp);
 
 }  // namespace gfpdb_cli

@@ -75,6 +75,11 @@ void define_custom_dir(CLI::App& command, OPTIONS& options) {
     command.add_option("DIR", options.dir, "Folder to store (created when missing)");
 }
 
+void define_sfdp(CLI::App& command, OPTIONS& options) {
+    command.add_option("FILE", options.sfdp, "SFDP dump: binary, hexdump -C, xxd or plain hex")
+        ->required();
+}
+
 // Groups of subcommands that take a subcommand of their own.
 struct GROUP {
     const char* name;
@@ -106,6 +111,7 @@ const COMMAND commands[] = {
     {nullptr, "delete", "Delete a user device", define_delete, run_delete},
     {nullptr, "delete-template", "Delete a user template", define_delete_template,
      run_delete_template},
+    {nullptr, "sfdp", "Decode a chip's SFDP dump", define_sfdp, run_sfdp},
     {"config", "custom-dir", "Show or store the custom folder", define_custom_dir,
      run_config_custom_dir},
 };

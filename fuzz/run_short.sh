@@ -10,7 +10,7 @@ build=$1
 seconds=${2:-60}
 work=$(mktemp -d "${TMPDIR:-/tmp}/gfpdb_fuzz_run_XXXXXX")
 
-for target in qspi_file sdmmc_file values round_trip; do
+for target in qspi_file sdmmc_file values round_trip sfdp; do
     executable="$build/fuzz/fuzz_$target"
     options=(-timeout=60 -rss_limit_mb=2048 -artifact_prefix="$work/$target-")
     if [ -f "fuzz/$target.dict" ]; then options+=(-dict="fuzz/$target.dict"); fi

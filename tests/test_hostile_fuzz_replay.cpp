@@ -5,6 +5,7 @@
 #include "fuzz/fuzz_qspi_file.cpp"
 #include "fuzz/fuzz_round_trip.cpp"
 #include "fuzz/fuzz_sdmmc_file.cpp"
+#include "fuzz/fuzz_sfdp.cpp"
 #include "fuzz/fuzz_values.cpp"
 
 #include <gtest/gtest.h>
@@ -19,10 +20,9 @@ struct TARGET {
 };
 
 const TARGET targets[] = {
-    {"qspi_file", gfpdb_fuzz_target_qspi_file},
-    {"sdmmc_file", gfpdb_fuzz_target_sdmmc_file},
-    {"values", gfpdb_fuzz_target_values},
-    {"round_trip", gfpdb_fuzz_target_round_trip},
+    {"qspi_file", gfpdb_fuzz_target_qspi_file}, {"sdmmc_file", gfpdb_fuzz_target_sdmmc_file},
+    {"values", gfpdb_fuzz_target_values},       {"round_trip", gfpdb_fuzz_target_round_trip},
+    {"sfdp", gfpdb_fuzz_target_sfdp},
 };
 
 class FuzzReplay : public ::testing::TestWithParam<TARGET> {};

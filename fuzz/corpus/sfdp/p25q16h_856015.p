@@ -1,0 +1,2 @@
+e520f1ffffffff0044eb086b083b80bbeeffffffffff00ffffff00ff0c20
+0f5210d80881
