@@ -2,8 +2,15 @@
 //
 // Each file is copied alone into a throw-away custom folder and loaded by a fresh manager,
 // against the host folder's golden and host devices, exactly as loading the custom folder
-// would. What the file holds is then compared with what the manager kept from it.
+// would; the files of a folder are also loaded together, as the folder would be. What a file
+// holds is then compared with what the managers kept from it. Every value of every device and
+// action is also put to the library's validators on its own, so that one run names each bad
+// value with its line, its place in the flows and what is allowed, where loading stops at the
+// first bad device.
 #include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <iterator>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -99,32 +106,233 @@ SCHEMA_RESULT check_schemas(const SESSION& session, const std::string& file) {
     return {nullptr, errors.front()};
 }
 
-std::string first_child_text(const PGM_COMMON_XML_ELEMENT* element, PGM_COMMON_XML_ENUM kind) {
-    const std::vector<PGM_COMMON_XML_ELEMENT*> children = element->get_childs(kind);
-    return children.empty() ? std::string() : children.front()->get_value_text();
-}
-
-// The device and template names a file holds, in document order.
-struct CONTENT {
-    std::vector<std::string> devices;
-    std::vector<std::string> templates;
+// One problem of a checked file, at a line of it (0: the whole file).
+struct FINDING {
+    std::string severity;  // "error", "warning" (both drop records) or "note"
+    unsigned line = 0;
+    unsigned id = 0;     // the library message's, 0 for the command's own
+    std::string place;   // "device GF_A, SFL 2.3"
+    std::string message;
+    std::string allowed;
+    std::string also;    // where the other definition of a duplicate lies
+    std::vector<unsigned> lines;  // of identical findings folded into this one
 };
 
-CONTENT read_content(const SESSION& session, const FILE_KIND& kind, const std::string& file) {
-    std::string error, warning, info;
-    const std::unique_ptr<PGM_COMMON_XML_ELEMENT> root(PGM_COMMON_XML::parse_xml(
-        kind.kind, file, session.host_dir + kind.schema, false, error, warning, info));
-    CONTENT content;
-    for (const PGM_COMMON_XML_ELEMENT* flash : root->get_childs(PGM_COMMON_XML_ENUM_FLASH))
-        for (const PGM_COMMON_XML_ELEMENT* device :
-             flash->get_childs(PGM_COMMON_XML_ENUM_DEVICE_INFO))
-            content.devices.push_back(first_child_text(device, PGM_COMMON_XML_ENUM_DEVICE_NAME));
-    for (const PGM_COMMON_XML_ELEMENT* user_template :
-         root->get_childs(PGM_COMMON_XML_ENUM_USER_TEMPLATE))
-        content.templates.push_back(
-            first_child_text(user_template, PGM_COMMON_XML_ENUM_TEMPLATE_NAME));
-    return content;
+// The device and template names a file holds, in document order, with the line of each name,
+// and what was found wrong in it.
+struct CONTENT {
+    std::vector<std::string> devices;
+    std::vector<unsigned> device_lines;
+    std::vector<std::string> templates;
+    std::vector<unsigned> template_lines;
+    std::vector<FINDING> findings;
+};
+
+// What the library posts while it runs `call`, instead of showing it.
+std::vector<POSTED> posted_by(SESSION& session, const std::function<void()>& call) {
+    std::vector<POSTED> posted;
+    session.capture([&](const POSTED& one) { posted.push_back(one); },
+                    [](const std::string&) {});
+    call();
+    session.end_capture();
+    return posted;
 }
+
+// The device values that loading validates, in its order; SD/MMC devices have two of them.
+struct DEVICE_VALUE {
+    PGM_COMMON_XML_ENUM element;
+    GFPDB_FLASH_PARAM param;
+    bool number;
+    bool sdmmc;
+};
+const DEVICE_VALUE device_values[] = {
+    {PGM_COMMON_XML_ENUM_DEVICE_ID, GFPDB_FLASH_PARAM_ID, false, false},
+    {PGM_COMMON_XML_ENUM_DEVICE_IO_VOLTAGE, GFPDB_FLASH_PARAM_IO_VOLTAGE, false, true},
+    {PGM_COMMON_XML_ENUM_DEVICE_DENSITY, GFPDB_FLASH_PARAM_DENSITY, false, true},
+    {PGM_COMMON_XML_ENUM_TOTAL_DEVICE_DIE, GFPDB_FLASH_PARAM_TOTAL_DIE, true, false},
+    {PGM_COMMON_XML_ENUM_DUMMY_CLOCK_CYCLE, GFPDB_FLASH_PARAM_DUMMY_CLK_CYCLE, true, false},
+    {PGM_COMMON_XML_ENUM_DUMMY_CLOCK_CYCLE_X4, GFPDB_FLASH_PARAM_DUMMY_CLK_CYCLE_X4, true, false},
+};
+
+// The operations of a flow in run order: "SFL 2.3" is the third action of Program.
+const PGM_COMMON_XML_ENUM flow_operations[] = {
+    PGM_COMMON_XML_ENUM_INITIALIZATION, PGM_COMMON_XML_ENUM_PROGRAM, PGM_COMMON_XML_ENUM_ERASE,
+    PGM_COMMON_XML_ENUM_VERIFY_BLANKCHECK_EXAMINE, PGM_COMMON_XML_ENUM_TERMINATION};
+const PGM_COMMON_XML_ENUM flows[] = {PGM_COMMON_XML_ENUM_SFL, PGM_COMMON_XML_ENUM_SDM};
+
+// Walks a parsed file with the element paths of PGM_COMMON_XML::element_lines.
+class FILE_WALK {
+public:
+    FILE_WALK(SESSION& session, GFPDB_MGR* manager, const std::string& file, CONTENT& content)
+        : m_session(session), m_manager(manager), m_lines(PGM_COMMON_XML::element_lines(file)),
+          m_content(content) {}
+
+    void walk(const PGM_COMMON_XML_ELEMENT* root, const std::set<std::string>& templates) {
+        const std::string top = std::string(root->get_name()) + "[1]";
+        for (const Child& flash : children(root, top, PGM_COMMON_XML_ENUM_FLASH)) {
+            const Child info = first(flash, PGM_COMMON_XML_ENUM_DEVICE_INFO);
+            const Child name = first(info, PGM_COMMON_XML_ENUM_DEVICE_NAME);
+            const std::string device = text_of(name);
+            m_content.devices.push_back(device);
+            m_content.device_lines.push_back(line_of(name));
+            device_checks(info, "device " + device, templates);
+            flow_checks(first(flash, PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW), "device " + device);
+        }
+        for (const Child& user : children(root, top, PGM_COMMON_XML_ENUM_USER_TEMPLATE)) {
+            const Child name = first(user, PGM_COMMON_XML_ENUM_TEMPLATE_NAME);
+            m_content.templates.push_back(text_of(name));
+            m_content.template_lines.push_back(line_of(name));
+            flow_checks(first(user, PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW),
+                        "template " + text_of(name));
+        }
+    }
+
+private:
+    struct Child {
+        const PGM_COMMON_XML_ELEMENT* element;
+        std::string path;
+    };
+
+    std::vector<Child> children(const PGM_COMMON_XML_ELEMENT* parent, const std::string& path,
+                                PGM_COMMON_XML_ENUM kind) const {
+        std::vector<Child> found;
+        if (!parent)
+            return found;
+        for (const PGM_COMMON_XML_ELEMENT* child : parent->get_childs(kind))
+            found.push_back({child, path + "/" + child->get_name() + "[" +
+                                        std::to_string(found.size() + 1) + "]"});
+        return found;
+    }
+    Child first(const Child& parent, PGM_COMMON_XML_ENUM kind) const {
+        const std::vector<Child> found = children(parent.element, parent.path, kind);
+        return found.empty() ? Child{nullptr, ""} : found.front();
+    }
+    unsigned line_of(const Child& child) const {
+        const auto at = m_lines.find(child.path);
+        return at == m_lines.end() ? 0 : at->second;
+    }
+    static std::string text_of(const Child& child) {
+        return child.element ? child.element->get_value_text() : std::string();
+    }
+
+    void add(const std::string& severity, const Child& at, const std::string& place,
+             const POSTED& posted, const std::string& allowed) {
+        FINDING finding;
+        finding.severity = severity;
+        finding.line = line_of(at);
+        finding.id = posted.id;
+        finding.place = place;
+        finding.message = posted.text;
+        finding.allowed = allowed;
+        m_content.findings.push_back(finding);
+    }
+
+    void device_checks(const Child& info, const std::string& place,
+                       const std::set<std::string>& templates) {
+        const bool sdmmc = m_manager->get_flash_family() == DEV_FAMILY_SDMMC_FLASH;
+        for (const DEVICE_VALUE& value : device_values) {
+            if (sdmmc && !value.sdmmc)
+                continue;
+            const Child leaf = first(info, value.element);
+            const std::string text = text_of(leaf);
+            for (const POSTED& posted : posted_by(m_session, [&] {
+                     std::string error;
+                     if (value.number)
+                         m_manager->is_parameter_valid(
+                             value.param, static_cast<uint32_t>(std::strtoul(text.c_str(), nullptr, 10)),
+                             &error);
+                     else
+                         m_manager->is_parameter_valid(value.param, text, &error);
+                 }))
+                add(severity_of(posted), leaf, place, posted,
+                    allowed_values(m_manager, posted.id));
+        }
+        // Loading takes any name and template; the editor does not.
+        const Child name = first(info, PGM_COMMON_XML_ENUM_DEVICE_NAME);
+        for (const POSTED& posted : posted_by(m_session, [&] {
+                 std::string error;
+                 m_manager->is_parameter_valid(GFPDB_FLASH_PARAM_NAME, text_of(name), &error);
+             }))
+            if (posted.id == GFPDB_INVALID_DEVICE_NAME_WITH_EMPTY_STRING_OR_SPECIAL_CHAR ||
+                posted.id == GFPDB_INVALID_DEVICE_NAME_CONFLICT_WITH_TEMPLATE)
+                add("note", name, place + ", refused by add", posted,
+                    allowed_values(m_manager, posted.id) + "; such as " +
+                        suggested_name(text_of(name)));
+        if (sdmmc)
+            return;
+        const Child flow_template = first(info, PGM_COMMON_XML_ENUM_PROG_FLOW_TEMPLATE);
+        const std::string wanted = text_of(flow_template);
+        if (templates.count(wanted))
+            return;
+        for (const POSTED& posted : posted_by(m_session, [&] {
+                 std::string error;
+                 m_manager->is_parameter_valid(GFPDB_FLASH_PARAM_PROG_FLOW_TEMPLATE, wanted,
+                                               &error);
+             })) {
+            std::string allowed;
+            for (const std::string& known : templates)
+                allowed += (allowed.empty() ? "" : ", ") + known;
+            add("note", flow_template, place + ", no such template", posted, allowed);
+        }
+    }
+
+    void flow_checks(const Child& programming_flow, const std::string& owner) {
+        for (PGM_COMMON_XML_ENUM flow : flows) {
+            const Child flow_element = first(programming_flow, flow);
+            for (size_t op = 0; op < std::size(flow_operations); ++op) {
+                const Child operation = first(flow_element, flow_operations[op]);
+                size_t number = 0;
+                for (const Child& action :
+                     children(operation.element, operation.path, PGM_COMMON_XML_ENUM_ACTION))
+                    action_checks(action, owner + ", " + pgm_common_xml_enum_name(flow) + " " +
+                                              std::to_string(op + 1) + "." +
+                                              std::to_string(++number));
+            }
+        }
+    }
+
+    void action_checks(const Child& action, const std::string& place) {
+        PGM_COMMON_XML_ENUM type_kind = PGM_COMMON_XML_ENUM__INVALID__;
+        pgm_common_xml_enum_from_name(action.element->get_attribute_text("type"), &type_kind);
+        if (type_kind < PGM_COMMON_XML_ENUM_WRITE_REG || type_kind > PGM_COMMON_XML_ENUM_CUSTOM)
+            return;  // the schema refuses other types
+        const std::unique_ptr<GFPDB_ACTION> model(m_manager->create_action(
+            static_cast<GFPDB_ACT_TYPE>(type_kind - PGM_COMMON_XML_ENUM_WRITE_REG)));
+        for (GFPDB_ACT_PROPERTY property : model->get_property_enum_list()) {
+            const std::string element = property_element_name(property);
+            Child value{nullptr, ""};
+            for (const PGM_COMMON_XML_ELEMENT* child : action.element->get_all_childs())
+                if (!value.element && element == child->get_name())
+                    value = {child, action.path + "/" + element + "[1]"};
+            if (!value.element) {
+                add("warning", action, place, {0, MSG_POST_TYPE_WARNING, "no " + element +
+                                                   " element: loading drops the " +
+                                                   place.substr(0, place.find(','))},
+                    "");
+                continue;
+            }
+            for (const POSTED& posted : posted_by(m_session, [&] {
+                     std::string error;
+                     model->property_value_is_valid(property, text_of(value), &error);
+                 })) {
+                std::string allowed = allowed_values(m_manager, posted.id);
+                if (posted.id == GFPDB_INVALID_ACTION_BUS_WIDTH)
+                    for (const std::string& width : model->get_property_value_list(property))
+                        allowed += (allowed.empty() ? "" : ", ") + width;
+                add(severity_of(posted), value, place, posted, allowed);
+            }
+        }
+    }
+
+    static std::string severity_of(const POSTED& posted) {
+        return posted.type == MSG_POST_TYPE_ERROR ? "error" : "warning";
+    }
+
+    SESSION& m_session;
+    GFPDB_MGR* m_manager;
+    const std::map<std::string, unsigned> m_lines;
+    CONTENT& m_content;
+};
 
 // A folder of its own under the system's temporary folder, removed with this object.
 class TEMP_FOLDER {
@@ -156,14 +364,28 @@ struct LOAD_RESULT {
     std::vector<std::string> skipped;  // the loader's reasons for skipping the whole file
 };
 
-// The user templates that loading the host folder alone keeps; a template of the same name in
-// a checked file is dropped without a message, since the first of a name wins.
-std::set<std::string> host_templates(const std::string& host_db_dir) {
-    GFPDB_MGR::set_db_custom_dir(host_db_dir);
-    const std::unique_ptr<GFPDB_MGR> manager(new GFPDB_QSPI_MGR());
-    const std::vector<std::string> names = manager->get_user_template_list();
-    return {names.begin(), names.end()};
-}
+// The managers of the host folder alone: the validators of the walk, and the user templates
+// that loading the host folder keeps (a template of the same name in a checked file is
+// dropped without a message, since the first of a name wins).
+struct REFERENCE {
+    std::map<const FILE_KIND*, std::unique_ptr<GFPDB_MGR>> managers;
+    std::set<std::string> host_templates;  // user templates of the host folder
+    std::set<std::string> all_templates;   // with the golden ones
+
+    GFPDB_MGR* manager(SESSION& session, const FILE_KIND& kind) {
+        std::unique_ptr<GFPDB_MGR>& made = managers[&kind];
+        if (!made) {
+            GFPDB_MGR::set_db_custom_dir(session.db_host_dir);
+            posted_by(session, [&] { made.reset(kind.load()); });
+            restore_custom_dir(session);
+        }
+        return made.get();
+    }
+    static void restore_custom_dir(const SESSION& session) {
+        GFPDB_MGR::set_db_custom_dir(session.custom_dir.empty() ? session.db_host_dir
+                                                                : session.custom_dir);
+    }
+};
 
 LOAD_RESULT load(SESSION& session, const FILE_KIND& kind, const std::string& file,
                  const CONTENT& content, const std::set<std::string>& baseline) {
@@ -196,8 +418,7 @@ LOAD_RESULT load(SESSION& session, const FILE_KIND& kind, const std::string& fil
     GFPDB_MGR::set_db_custom_dir(folder.path());
     const std::unique_ptr<GFPDB_MGR> manager(kind.load());
     session.end_capture();
-    GFPDB_MGR::set_db_custom_dir(session.custom_dir.empty() ? session.db_host_dir
-                                                            : session.custom_dir);
+    REFERENCE::restore_custom_dir(session);
 
     std::set<std::string> seen;
     for (const std::string& device : content.devices) {
@@ -227,32 +448,99 @@ LOAD_RESULT load(SESSION& session, const FILE_KIND& kind, const std::string& fil
     return result;
 }
 
-JSON check_file(SESSION& session, const std::string& file, const std::set<std::string>& baseline) {
-    JSON report = {{"path", file},
-                   {"kind", nullptr},
-                   {"ok", true},
-                   {"schema_errors", JSON::array()},
-                   {"messages", JSON::array()},
-                   {"devices", JSON::array()},
-                   {"templates", JSON::array()},
-                   {"notes", JSON::array()}};
+// The name a duplicate error is about: "Found duplicate flash device names 'NAME' in ...".
+std::string duplicate_name(const std::string& text) {
+    const size_t open = text.find('\'');
+    const size_t close = text.find("' in the ");
+    return open == std::string::npos || close == std::string::npos || close <= open
+               ? std::string()
+               : text.substr(open + 1, close - open - 1);
+}
+
+JSON finding_json(const std::string& file, const FINDING& finding) {
+    const auto number = [](unsigned value) { return value ? JSON(value) : JSON(); };
+    JSON lines = JSON::array();
+    for (unsigned line : finding.lines)
+        lines.push_back(line);
+    return {{"file", file},
+            {"line", number(finding.line)},
+            {"severity", finding.severity},
+            {"id", number(finding.id)},
+            {"place", finding.place},
+            {"message", finding.message},
+            {"allowed", finding.allowed.empty() ? JSON() : JSON(finding.allowed)},
+            {"also", finding.also.empty() ? JSON() : JSON(finding.also)},
+            {"count", finding.lines.size()},
+            {"lines", lines}};
+}
+
+// Identical findings (the same message, place aside) become one with their lines.
+std::vector<FINDING> folded(const std::vector<FINDING>& findings) {
+    std::vector<FINDING> result;
+    for (const FINDING& finding : findings) {
+        auto same = std::find_if(result.begin(), result.end(), [&](const FINDING& kept) {
+            return kept.severity == finding.severity && kept.id == finding.id &&
+                   kept.message == finding.message && kept.allowed == finding.allowed &&
+                   kept.also == finding.also;
+        });
+        if (same == result.end()) {
+            result.push_back(finding);
+            result.back().lines = {finding.line};
+        } else {
+            same->lines.push_back(finding.line);
+        }
+    }
+    return result;
+}
+
+// "path:12: Element 'X': ..." as the schema library words its errors.
+FINDING schema_finding(const std::string& file, const std::string& error) {
+    FINDING finding;
+    finding.severity = "error";
+    finding.message = error;
+    if (starts_with(error, file + ":")) {
+        const size_t colon = error.find(": ", file.size() + 1);
+        if (colon != std::string::npos) {
+            finding.line = static_cast<unsigned>(
+                std::strtoul(error.c_str() + file.size() + 1, nullptr, 10));
+            finding.message = error.substr(colon + 2);
+        }
+    }
+    return finding;
+}
+
+struct CHECKED {
+    JSON report;
+    CONTENT content;
+};
+
+CHECKED check_file(SESSION& session, REFERENCE& reference, const std::string& file) {
+    CHECKED checked;
+    JSON& report = checked.report;
+    CONTENT& content = checked.content;
+    report = {{"path", file},         {"kind", nullptr},      {"ok", true},
+              {"findings", JSON::array()}, {"devices", JSON::array()},
+              {"templates", JSON::array()}, {"notes", JSON::array()}};
     const std::string name = fs::path(file).filename().string();
+    std::error_code error;
+    if (!fs::is_regular_file(file, error)) {
+        report["notes"].push_back("no such file or folder");
+        report["ok"] = false;
+        return checked;
+    }
     if (!is_user_file_name(name)) {
         report["notes"].push_back("loading reads only files named pgm_flash_*.xml: rename it");
         report["ok"] = false;
     }
-    std::error_code error;
-    if (!fs::is_regular_file(file, error)) {
-        report["notes"].push_back("no such file");
-        report["ok"] = false;
-        return report;
-    }
     const SCHEMA_RESULT schema = check_schemas(session, file);
     if (!schema.kind) {
-        report["schema_errors"] = schema.errors;
+        for (const std::string& schema_error : schema.errors)
+            content.findings.push_back(schema_finding(file, schema_error));
+        for (const FINDING& finding : content.findings)
+            report["findings"].push_back(finding_json(file, finding));
         report["notes"].push_back("the file fails the schema: loading skips all of it");
         report["ok"] = false;
-        return report;
+        return checked;
     }
     const FILE_KIND& kind = *schema.kind;
     report["kind"] = kind.name;
@@ -268,18 +556,66 @@ JSON check_file(SESSION& session, const std::string& file, const std::set<std::s
             cfg_set_value(setting, true);
     }
 
-    const CONTENT content = read_content(session, kind, file);
-    const LOAD_RESULT loaded = load(session, kind, file, content, baseline);
+    GFPDB_MGR* manager = reference.manager(session, kind);
+    {
+        std::string parse_error, warning, info;
+        const std::unique_ptr<PGM_COMMON_XML_ELEMENT> root(PGM_COMMON_XML::parse_xml(
+            kind.kind, file, session.host_dir + kind.schema, false, parse_error, warning, info));
+        // Templates a device may follow: the golden and host ones, and this file's own.
+        std::set<std::string> templates = reference.all_templates;
+        for (const PGM_COMMON_XML_ELEMENT* user : root->get_childs(PGM_COMMON_XML_ENUM_USER_TEMPLATE))
+            for (const PGM_COMMON_XML_ELEMENT* named :
+                 user->get_childs(PGM_COMMON_XML_ENUM_TEMPLATE_NAME))
+                templates.insert(named->get_value_text());
+        FILE_WALK(session, manager, file, content).walk(root.get(), templates);
+    }
+    const LOAD_RESULT loaded = load(session, kind, file, content, reference.host_templates);
     for (const std::string& reason : loaded.skipped) {
-        report["schema_errors"].push_back(reason);
+        content.findings.push_back(schema_finding(file, reason));
         report["ok"] = false;
     }
-    for (const POSTED& posted : loaded.messages)
-        report["messages"].push_back(
-            {{"id", posted.id},
-             {"type", posted.type == MSG_POST_TYPE_ERROR ? "error" : "warning"},
-             {"text", posted.text},
-             {"line", posted_line(posted)}});
+    // What loading posted and the walk did not already place: duplicates and the loader's own.
+    for (const POSTED& posted : loaded.messages) {
+        const bool placed =
+            std::any_of(content.findings.begin(), content.findings.end(), [&](const FINDING& f) {
+                return f.id == posted.id && f.message == posted.text;
+            });
+        if (placed)
+            continue;
+        FINDING finding;
+        finding.severity = posted.type == MSG_POST_TYPE_ERROR ? "error" : "warning";
+        finding.id = posted.id;
+        finding.message = posted.text;
+        if (posted.id == GFPDB_FOUND_DUPLICATED_FLASH_IN_DB) {
+            const std::string device = duplicate_name(posted.text);
+            std::vector<size_t> at;
+            for (size_t i = 0; i < content.devices.size(); ++i)
+                if (content.devices[i] == device)
+                    at.push_back(i);
+            finding.place = "device " + device;
+            if (at.size() > 1) {
+                finding.line = content.device_lines[at[1]];
+                finding.also = shown_path(file) + ":" + std::to_string(content.device_lines[at[0]]);
+            } else if (!at.empty()) {
+                finding.line = content.device_lines[at[0]];
+                finding.also = "the host folder";
+            }
+        }
+        content.findings.push_back(finding);
+    }
+    for (size_t i = 0; i < content.templates.size(); ++i)
+        if (reference.host_templates.count(content.templates[i]) && i < loaded.templates.size() &&
+            loaded.templates[i] != state_loads) {
+            FINDING finding;
+            finding.severity = "warning";
+            finding.line = content.template_lines[i];
+            finding.place = "template " + content.templates[i];
+            finding.message = "the host folder defines this template: loading keeps that one "
+                              "and drops the templates of this file from here on";
+            finding.also = "the host folder";
+            content.findings.push_back(finding);
+            break;
+        }
     const auto record = [&](const char* key, const std::vector<std::string>& names,
                             const std::vector<std::string>& states) {
         for (size_t i = 0; i < names.size(); ++i) {
@@ -291,7 +627,7 @@ JSON check_file(SESSION& session, const std::string& file, const std::set<std::s
     };
     record("devices", content.devices, loaded.devices);
     record("templates", content.templates, loaded.templates);
-    return report;
+    return checked;
 }
 
 // "1 of 2 devices", "1 template"; nothing for a kind the file does not hold.
@@ -304,8 +640,10 @@ void add_count(std::vector<std::string>& parts, size_t count, size_t of, const c
     parts.push_back(text + " " + what + (of == 1 ? "" : "s"));
 }
 
-// Schema errors shown to people; the JSON output keeps them all.
-constexpr size_t shown_schema_errors = 10;
+// Findings shown to people per file; the JSON output keeps them all.
+constexpr size_t shown_findings = 20;
+// Lines of folded findings shown to people.
+constexpr size_t shown_lines = 8;
 
 // The kinds of record a file holds, and the states a record ends in, in the order shown.
 struct RECORD_KIND {
@@ -323,6 +661,29 @@ const RECORD_STATE record_states[] = {
     {state_hidden, "hidden by a built-in device:"},
 };
 
+// "FILE:LINE: severity: PLACE: MESSAGE Allowed: ... (3 times, lines 4, 9, 12)".
+std::string finding_line(const JSON& finding) {
+    std::string text = shown_path(finding["file"].get<std::string>());
+    if (!finding["line"].is_null())
+        text += ":" + std::to_string(finding["line"].get<unsigned>());
+    text += ": " + finding["severity"].get<std::string>() + ": ";
+    if (!finding["place"].get<std::string>().empty())
+        text += finding["place"].get<std::string>() + ": ";
+    text += finding["message"].get<std::string>();
+    if (!finding["allowed"].is_null())
+        text += " Allowed: " + finding["allowed"].get<std::string>() + ".";
+    if (!finding["also"].is_null())
+        text += " Also defined in " + finding["also"].get<std::string>() + ".";
+    const JSON& lines = finding["lines"];
+    if (lines.size() > 1) {
+        text += " (" + std::to_string(lines.size()) + " times, lines ";
+        for (size_t i = 0; i < lines.size() && i < shown_lines; ++i)
+            text += (i ? ", " : "") + std::to_string(lines[i].get<unsigned>());
+        text += lines.size() > shown_lines ? ", ...)" : ")";
+    }
+    return text;
+}
+
 void print_report(std::ostream& out, const JSON& report) {
     std::vector<std::string> parts;
     std::map<std::string, std::vector<std::string>> by_state;  // "device GF_A", ...
@@ -336,24 +697,21 @@ void print_report(std::ostream& out, const JSON& report) {
         }
         add_count(parts, kept, report[kind.key].size(), kind.word);
     }
-    std::string header =
-        report["path"].get<std::string>() + ": " + (report["ok"] ? "OK" : "FAILED");
+    std::string header = shown_path(report["path"].get<std::string>()) + ": " +
+                         (report["ok"] ? "OK" : "FAILED");
     if (!report["kind"].is_null())
         header += ", " + report["kind"].get<std::string>() + " file, " +
                   (parts.empty() ? "holds no device or template"
                                  : "loads " + parts[0] + (parts.size() > 1 ? ", " + parts[1] : ""));
     print_text(out, "", "    ", header);
-    const JSON& schema_errors = report["schema_errors"];
-    for (size_t i = 0; i < schema_errors.size() && i < shown_schema_errors; ++i)
-        print_text(out, "  ", "      ", schema_errors[i].get<std::string>());
-    if (schema_errors.size() > shown_schema_errors)
-        out << "  ... and " << schema_errors.size() - shown_schema_errors
-            << " more schema errors\n";
-    for (const JSON& message : report["messages"])
-        print_text(out, "  ", "      ", message["line"].get<std::string>());
+    const JSON& findings = report["findings"];
+    for (size_t i = 0; i < findings.size() && i < shown_findings; ++i)
+        print_text(out, "", "    ", finding_line(findings[i]));
+    if (findings.size() > shown_findings)
+        out << "... and " << findings.size() - shown_findings << " more (see --json)\n";
     for (const RECORD_STATE& state : record_states) {
         const auto named = by_state.find(state.state);
-        if (named == by_state.end())
+        if (named == by_state.end() || (state.state == state_loads && report["ok"]))
             continue;
         out << "  " << state.title << '\n';
         print_wrapped(out, "    ", named->second);
@@ -362,7 +720,8 @@ void print_report(std::ostream& out, const JSON& report) {
         print_text(out, "  note: ", "      ", note.get<std::string>());
 }
 
-// The files a path names: itself, or a folder's pgm_flash_*.xml as loading would find them.
+// The files a path names: itself, or a folder's pgm_flash_*.xml in the order loading reads
+// them; none for a folder without such files.
 std::vector<std::string> files_of(const SESSION& session, const std::string& path) {
     std::error_code error;
     if (!fs::is_directory(path, error))
@@ -377,33 +736,165 @@ std::vector<std::string> files_of(const SESSION& session, const std::string& pat
         if (!(golden && folder == session.db_host_dir))
             files.push_back((fs::path(path) / name).string());
     }
-    if (files.empty())
-        print_error("no pgm_flash_*.xml file in " + path);
     return files;
+}
+
+// Loads a folder's files together, as loading the folder does, and gives each file what
+// loading it there adds to checking it alone: devices dropped after a duplicate of another
+// file, and templates dropped after one of another file.
+void check_together(SESSION& session, const std::string& folder_path,
+                    std::vector<CHECKED*>& files) {
+    const std::string folder = FIO_PATH(folder_path + "/").full_directory();
+    std::map<std::string, size_t> by_path;  // the loader's path of each file
+    for (size_t i = 0; i < files.size(); ++i)
+        by_path[folder + fs::path(files[i]->report["path"].get<std::string>()).filename().string()] = i;
+    std::vector<std::vector<POSTED>> posted(files.size());
+    size_t current = files.size();
+    GFPDB_MGR::set_db_custom_dir(folder);
+    for (const FILE_KIND& kind : file_kinds) {
+        if (kind.kind == PGM_COMMON_XML_FILE_GFPDB_SDMMC && !cfg_is_on("pgm_enable_custom_sdmmc", false))
+            continue;
+        session.capture(
+            [&](const POSTED& one) {
+                if (current < files.size())
+                    posted[current].push_back(one);
+            },
+            [&](const std::string& line) {
+                const size_t colon = line.find(": ");
+                if (starts_with(line, "Parsing XML file in ") && colon != std::string::npos) {
+                    const auto at = by_path.find(line.substr(colon + 2));
+                    current = at == by_path.end() ? files.size() : at->second;
+                }
+            });
+        const std::unique_ptr<GFPDB_MGR> manager(kind.load());
+        session.end_capture();
+        current = files.size();
+    }
+    REFERENCE::restore_custom_dir(session);
+
+    // Where each device and template was first defined in the folder.
+    std::map<std::string, std::string> first_device, first_template;
+    for (size_t i = 0; i < files.size(); ++i) {
+        CHECKED& checked = *files[i];
+        const std::string path = shown_path(checked.report["path"].get<std::string>());
+        CONTENT& content = checked.content;
+        JSON& devices = checked.report["devices"];
+        size_t dropped_from = content.devices.size();
+        for (const POSTED& one : posted[i]) {
+            if (one.id != GFPDB_FOUND_DUPLICATED_FLASH_IN_DB)
+                continue;
+            const std::string device = duplicate_name(one.text);
+            const auto other = first_device.find(device);
+            if (other == first_device.end())
+                continue;  // within the file: checking it alone said so
+            for (size_t d = 0; d < content.devices.size(); ++d) {
+                if (content.devices[d] != device)
+                    continue;
+                FINDING finding;
+                finding.severity = "error";
+                finding.line = content.device_lines[d];
+                finding.id = one.id;
+                finding.place = "device " + device;
+                finding.message = one.text;
+                finding.also = other->second;
+                content.findings.push_back(finding);
+                dropped_from = std::min(dropped_from, d);
+                break;
+            }
+        }
+        for (size_t d = 0; d < content.devices.size(); ++d) {
+            if (d >= dropped_from && devices[d]["state"] == state_loads)
+                devices[d]["state"] = state_dropped;
+            first_device.emplace(content.devices[d],
+                                 path + ":" + std::to_string(content.device_lines[d]));
+        }
+        JSON& templates = checked.report["templates"];
+        bool dropping = dropped_from < content.devices.size();
+        for (size_t t = 0; t < content.templates.size(); ++t) {
+            const auto other = first_template.find(content.templates[t]);
+            if (!dropping && other != first_template.end() && templates[t]["state"] == state_loads) {
+                FINDING finding;
+                finding.severity = "warning";
+                finding.line = content.template_lines[t];
+                finding.place = "template " + content.templates[t];
+                finding.message = "another file defines this template: loading keeps that one "
+                                  "and drops the templates of this file from here on";
+                finding.also = other->second;
+                content.findings.push_back(finding);
+                dropping = true;
+            }
+            if (dropping)
+                templates[t]["state"] = state_dropped;
+            first_template.emplace(content.templates[t],
+                                   path + ":" + std::to_string(content.template_lines[t]));
+        }
+        for (const JSON& entry : devices)
+            if (entry["state"] != state_loads)
+                checked.report["ok"] = false;
+        for (const JSON& entry : templates)
+            if (entry["state"] != state_loads)
+                checked.report["ok"] = false;
+    }
+}
+
+void finish(CHECKED& checked) {
+    const std::string file = checked.report["path"].get<std::string>();
+    JSON& findings = checked.report["findings"];
+    findings = JSON::array();
+    for (const FINDING& finding : folded(checked.content.findings)) {
+        findings.push_back(finding_json(file, finding));
+        if (finding.severity != "note")
+            checked.report["ok"] = false;
+    }
 }
 }  // namespace
 
 int run_check(SESSION& session) {
-    const std::set<std::string> baseline = host_templates(session.db_host_dir);
-    GFPDB_MGR::set_db_custom_dir(session.custom_dir.empty() ? session.db_host_dir
-                                                            : session.custom_dir);
-    JSON reports = JSON::array();
-    bool ok = true;
-    for (const std::string& path : session.options.paths) {
-        for (const std::string& file : files_of(session, path)) {
-            reports.push_back(check_file(session, file, baseline));
-            ok = ok && reports.back()["ok"].get<bool>();
-        }
+    REFERENCE reference;
+    {
+        GFPDB_MGR* qspi = reference.manager(session, file_kinds[0]);
+        for (const std::string& name : qspi->get_user_template_list())
+            reference.host_templates.insert(name);
+        for (const std::string& name : qspi->get_prog_flow_template_list())
+            reference.all_templates.insert(name);
+        reference.all_templates.insert(reference.host_templates.begin(),
+                                       reference.host_templates.end());
     }
-    emit(session, {{"ok", ok}, {"files", reports}}, [](std::ostream& out, const JSON& shown) {
-        size_t failed = 0;
-        for (const JSON& report : shown["files"]) {
-            print_report(out, report);
-            failed += !report["ok"].get<bool>();
+    std::vector<std::unique_ptr<CHECKED>> checked;
+    JSON empty_folders = JSON::array();
+    for (const std::string& path : session.options.paths) {
+        const std::vector<std::string> files = files_of(session, path);
+        if (files.empty()) {
+            print_error("no pgm_flash_*.xml file in " + path + ": nothing to check");
+            empty_folders.push_back(path);
         }
-        if (shown["files"].size() > 1)
-            out << shown["files"].size() << " files checked, " << failed << " failed\n";
-    });
+        std::vector<CHECKED*> folder_files;
+        for (const std::string& file : files) {
+            checked.push_back(std::make_unique<CHECKED>(check_file(session, reference, file)));
+            if (!checked.back()->report["kind"].is_null())
+                folder_files.push_back(checked.back().get());
+        }
+        std::error_code error;
+        if (folder_files.size() > 1 && fs::is_directory(path, error))
+            check_together(session, path, folder_files);
+    }
+    JSON reports = JSON::array();
+    bool ok = !checked.empty() && empty_folders.empty();
+    for (const std::unique_ptr<CHECKED>& one : checked) {
+        finish(*one);
+        reports.push_back(one->report);
+        ok = ok && one->report["ok"].get<bool>();
+    }
+    emit(session, {{"ok", ok}, {"files", reports}, {"empty_folders", empty_folders}},
+         [](std::ostream& out, const JSON& shown) {
+             size_t failed = 0;
+             for (const JSON& report : shown["files"]) {
+                 print_report(out, report);
+                 failed += !report["ok"].get<bool>();
+             }
+             if (shown["files"].size() != 1)
+                 out << shown["files"].size() << " files checked, " << failed << " failed\n";
+         });
     return ok ? EXIT_OK : EXIT_REJECTED;
 }
 

@@ -82,6 +82,9 @@ public:
     void capture(POST_SINK post, DEBUG_SINK debug);
     void end_capture();
 
+    // Builds the registry once. While it loads, a posted message names the user file being
+    // read and a skipped user file gets one line on standard error.
+    void load() const;
     // Managers of the registry, QSPI first.
     std::vector<GFPDB_MGR*> managers() const;
     GFPDB_MGR* qspi_manager() const;
@@ -97,8 +100,14 @@ public:
     std::string custom_dir;   // the custom database folder as update_db wants it; "" for none
 
 private:
+    void note_loading(const std::string& line);
+
     POST_SINK m_post;
     DEBUG_SINK m_debug;
+    mutable bool m_loaded = false;
+    mutable bool m_loading = false;
+    mutable bool m_troubled = false;
+    mutable std::string m_loading_file;
 };
 
 // "QSPI" or "SD/MMC".
@@ -138,8 +147,21 @@ void emit(const SESSION& session, const JSON& document,
           const std::function<void(std::ostream&, const JSON&)>& people);
 // A path as people read it: relative to the working folder when it lies inside it.
 std::string shown_path(const std::string& path);
-// "gfpdb: TEXT" on standard error.
-void print_error(const std::string& text);
+// "gfpdb: TEXT" on standard error. With --json, the first such text of a failed run also
+// becomes the document on standard output, {"error": {"message": TEXT, "id": ID}}, where ID is
+// the number of the library message behind it, if any.
+void print_error(const std::string& text, unsigned id = 0);
+// The error document of a run that failed before it printed a document of its own.
+void emit_error_document(const OPTIONS& options);
+
+// What a rejected value's message (by its id) leaves the user to guess: the values or the
+// range that are allowed; "" when the message says it all. The manager gives its own lists.
+std::string allowed_values(GFPDB_MGR* manager, unsigned id);
+// A device or template name that the editor accepts, made from one it refuses:
+// "AT25DF641(A)" gives "AT25DF641_A".
+std::string suggested_name(const std::string& name);
+// The file format's element name of an action property ("COMMAND", "ACT_DUMMY_CLOCK_CYCLE").
+std::string property_element_name(GFPDB_ACT_PROPERTY property);
 
 // A programming flow as operations, actions and labelled property values, in run order.
 JSON flow_json(const std::vector<GFPDB_OPERATION*>* operations);

@@ -35,18 +35,29 @@ bool is_given(const OPTIONS& options, const ADD_VALUE& value) {
     return value.param != GFPDB_FLASH_PARAM_TEMPLATE_NAME || !options.save_template.empty();
 }
 
-// Every value through the manager, so that one run names every rejected value.
-bool add_values_are_valid(GFPDB_MGR* manager, const OPTIONS& options) {
+// Every value through the manager, so that one run names every rejected value, each once:
+// the manager's explanation, then what is allowed instead.
+bool add_values_are_valid(SESSION& session, GFPDB_MGR* manager, const OPTIONS& options) {
     bool valid = true;
     for (const ADD_VALUE& value : add_values) {
         if (!is_given(options, value))
             continue;
         std::string error;
+        unsigned id = 0;
+        session.capture([&](const POSTED& posted) { id = posted.id; }, nullptr);
         const bool accepted =
             value.text ? manager->is_parameter_valid(value.param, options.*value.text, &error)
                        : manager->is_parameter_valid(value.param, options.*value.number, &error);
+        session.end_capture();
         if (!accepted) {
-            print_error(std::string(value.option) + " rejected: " + error);
+            std::string allowed = allowed_values(manager, id);
+            if (value.text && (id == GFPDB_INVALID_DEVICE_NAME_WITH_EMPTY_STRING_OR_SPECIAL_CHAR ||
+                               id == GFPDB_INVALID_DEVICE_NAME_CONFLICT_WITH_TEMPLATE ||
+                               id == GFPDB_INVALID_TEMPLATE_NAME_WITH_EMPTY_STRING_OR_SPECIAL_CHAR))
+                allowed += "; such as " + suggested_name(options.*value.text);
+            print_error(std::string(value.option) + " rejected: " + error +
+                            (allowed.empty() ? "" : " Allowed: " + allowed + "."),
+                        id);
             valid = false;
         }
     }
@@ -96,7 +107,7 @@ void print_message(std::ostream& out, const JSON& document) {
 int run_add(SESSION& session) {
     const OPTIONS& options = session.options;
     GFPDB_MGR* manager = session.qspi_manager();
-    if (!add_values_are_valid(manager, options))
+    if (!add_values_are_valid(session, manager, options))
         return EXIT_REJECTED;
 
     const std::string folder = options.to == "host" ? session.db_host_dir : session.custom_dir;
@@ -138,6 +149,7 @@ int run_add(SESSION& session) {
 int run_delete(SESSION& session) {
     const OPTIONS& options = session.options;
     const std::string& name = options.name;
+    session.load();
     GFPDB_MGR* manager = GFPDB_HELPER::get_flash_manager(name, true, false);
     if (!manager) {
         print_error("no device '" + name + "' in the database (see gfpdb list)");

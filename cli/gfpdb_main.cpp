@@ -44,7 +44,10 @@ void define_add(CLI::App& command, OPTIONS& options) {
     command.add_option("NAME", options.name, "New device name")->required();
     command.add_option("--id", options.id, "ID bytes, such as \"0xEF 0x40 0x18\"")->required();
     command.add_option("--voltage", options.voltage, "I/O voltage: 1.8V or 3.0V/3.3V")->required();
-    command.add_option("--density", options.density, "Density, 1Mb to 2048Mb")->required();
+    command
+        .add_option("--density", options.density,
+                    "Density: 1Mb, 2Mb, 4Mb, ... 2048Mb (powers of two only)")
+        ->required();
     command.add_option("--dies", options.dies, "Number of dies")->capture_default_str();
     command.add_option("--dummy", options.dummy, "Dummy clock cycles of reads")
         ->capture_default_str();
@@ -170,13 +173,14 @@ int run(int argc, char** argv) {
     }
 
     SESSION session(options);
-    const int opened = session.open();
-    if (opened != EXIT_OK)
-        return opened;
-    for (size_t i = 0; i < command_apps.size(); ++i)
+    int status = session.open();
+    for (size_t i = 0; status == EXIT_OK && i < command_apps.size(); ++i)
         if (command_apps[i]->parsed())
-            return commands[i].run(session);
-    return EXIT_USAGE;  // unreachable: CLI11 requires a subcommand
+            status = commands[i].run(session);
+    // A JSON reader gets a document whatever happened.
+    if (status != EXIT_OK)
+        emit_error_document(options);
+    return status;
 }
 }  // namespace
 

@@ -1,5 +1,6 @@
 // Output of the gfpdb command: aligned columns, wrapped lines, flows, JSON and errors.
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -28,6 +29,46 @@ const char* const property_keys[GFPDB_ACT_PROPERTY_COUNT] = {
     "name", "command", "address", "erase_size", "addressing_mode", "delay", "bus_width",
     // Custom: the two properties without a label
     "description", "direction"};
+
+// The run's document state: whether one was printed, and the first error of a failed run.
+bool emitted = false;
+JSON first_error;
+
+// Rules of fixed values, by the id of the message that rejects a value.
+struct FIXED_ALLOWED {
+    unsigned id;
+    const char* text;
+};
+const char* const byte_list = "bytes separated by spaces, each 0x00 to 0xFF or 0 to 255";
+const char* const number_text = "decimal digits, or 0x and hexadecimal digits";
+const FIXED_ALLOWED fixed_allowed[] = {
+    {GFPDB_INVALID_DEVICE_NAME_WITH_EMPTY_STRING_OR_SPECIAL_CHAR,
+     "letters, digits and _ only, not db"},
+    {GFPDB_INVALID_DEVICE_NAME_CONFLICT_WITH_TEMPLATE,
+     "any name but Micron, Macronix, Cypress and Winbond"},
+    {GFPDB_INVALID_DEVICE_ID_WITH_EMPTY_STRING_OR_SPECIAL_CHAR, byte_list},
+    {GFPDB_INVALID_TOTAL_DEVICE_DIE, "1 or more"},
+    {GFPDB_INVALID_DEVICE_DUMMY_CLOCK_CYCLE, "0 to 15"},
+    {GFPDB_INVALID_ACTION_NAME_WITH_EMPTY_STRING_OR_SPECIAL_CHAR,
+     "letters, digits, _ and spaces, with at least one that is no space"},
+    {GFPDB_INVALID_ACTION_COMMAND_WITH_EMPTY_STRING_OR_SPECIAL_CHAR,
+     "one byte, 0x00 to 0xFF or 0 to 255"},
+    {GFPDB_INVALID_ACTION_DATA_MASK_WITH_SPECIAL_CHAR, byte_list},
+    {GFPDB_INVALID_ACTION_EXPECTED_DATA_WITH_SPECIAL_CHAR, byte_list},
+    {GFPDB_INVALID_ACTION_DATA_WITH_SPECIAL_CHAR, byte_list},
+    {GFPDB_INVALID_ACTION_DATA_LENGTH_WITH_EMPTY_STRING_OR_SPECIAL_CHAR, "1 to 256"},
+    {GFPDB_INVALID_ACTION_ATTEMPT_COUNT_WITH_EMPTY_STRING_OR_SPECIAL_CHAR, "1 or more"},
+    {GFPDB_INVALID_ACTION_ERASE_SIZE_WITH_EMPTY_STRING_OR_SPECIAL_CHAR, "1 or more"},
+    {GFPDB_INVALID_ACTION_DELAY_WITH_EMPTY_STRING_OR_SPECIAL_CHAR, number_text},
+    {GFPDB_INVALID_ACTION_PAGE_SIZE_WITH_EMPTY_STRING_OR_SPECIAL_CHAR, "256"},
+    {GFPDB_INVALID_ACTION_ADDRESS_WITH_EMPTY_STRING_OR_SPECIAL_CHAR, number_text},
+    {GFPDB_INVALID_ACTION_ADDR_MODE_WITH_EMPTY_STRING_OR_SPECIAL_CHAR, "1 or more"},
+    {GFPDB_INVALID_ACTION_DUMMY_CLOCK_CYCLE_WITH_EMPTY_STRING_OR_SPECIAL_CHAR, "0 to 15"},
+    {GFPDB_INVALID_ACTION_CUSTOM_DIRECTION, "start, end, nil"},
+    {GFPDB_INVALID_ACTION_CUSTOM_DESCRIPTION, "any text that is not empty"},
+    {GFPDB_INVALID_TEMPLATE_NAME_WITH_EMPTY_STRING_OR_SPECIAL_CHAR,
+     "letters, digits and _ only, not db"},
+};
 
 void print_cells(std::ostream& out, const std::vector<std::string>& cells,
                  const std::vector<size_t>& widths, size_t gap) {
@@ -146,6 +187,7 @@ void print_json(std::ostream& out, const JSON& document) {
 
 void emit(const SESSION& session, const JSON& document,
           const std::function<void(std::ostream&, const JSON&)>& people) {
+    emitted = true;
     if (session.options.json)
         print_json(std::cout, document);
     else
@@ -162,9 +204,70 @@ std::string shown_path(const std::string& path) {
                : path;
 }
 
-void print_error(const std::string& text) {
+void print_error(const std::string& text, unsigned id) {
     std::fprintf(stderr, "gfpdb: %s\n", text.c_str());
     std::fflush(stderr);
+    if (first_error.is_null())
+        first_error = {{"message", text}, {"id", id ? JSON(id) : JSON()}};
+}
+
+void emit_error_document(const OPTIONS& options) {
+    if (options.json && !emitted)
+        print_json(std::cout, {{"error", first_error.is_null()
+                                             ? JSON{{"message", "failed"}, {"id", nullptr}}
+                                             : first_error}});
+}
+
+std::string allowed_values(GFPDB_MGR* manager, unsigned id) {
+    const auto joined = [](const std::vector<std::string>& items) {
+        std::string text;
+        for (const std::string& item : items)
+            text += (text.empty() ? "" : ", ") + item;
+        return text;
+    };
+    switch (id) {
+    case GFPDB_INVALID_IO_VOLTAGE:
+    case GFPDB_INCOMPATIBLE_IO_VOLTAGE:
+        return joined(manager->get_device_io_voltage_list());
+    case GFPDB_INVALID_DEVICE_DENSITY:
+        return joined(manager->get_device_density_list());
+    case GFPDB_INVALID_PROGRAMMING_FLOW_TEMPLATE:
+        return joined(manager->get_prog_flow_template_list());
+    default:
+        break;
+    }
+    for (const FIXED_ALLOWED& fixed : fixed_allowed)
+        if (fixed.id == id)
+            return fixed.text;
+    return "";
+}
+
+std::string suggested_name(const std::string& name) {
+    static const std::string allowed =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_";
+    std::string suggestion;
+    for (const char c : name) {
+        if (allowed.find(c) != std::string::npos)
+            suggestion += c;
+        else if (!suggestion.empty() && suggestion.back() != '_')
+            suggestion += '_';
+    }
+    while (!suggestion.empty() && suggestion.back() == '_')
+        suggestion.pop_back();
+    if (suggestion.empty())
+        return "DEVICE_1";
+    // "db" and the golden template names are reserved.
+    for (const char* reserved : {"db", "Micron", "Macronix", "Cypress", "Winbond"})
+        if (suggestion == reserved)
+            return suggestion + "_1";
+    return suggestion;
+}
+
+std::string property_element_name(GFPDB_ACT_PROPERTY property) {
+    std::string name = property_keys[property];
+    for (char& c : name)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return property == GFPDB_ACT_PROPERTY_READ_DATA_DUMMY_CLOCK_CYCLE ? "ACT_" + name : name;
 }
 
 JSON flow_json(const std::vector<GFPDB_OPERATION*>* operations) {

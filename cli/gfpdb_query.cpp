@@ -252,6 +252,7 @@ int run_list(SESSION& session) {
 
 int run_show(SESSION& session) {
     const std::string& name = session.options.name;
+    session.load();
     GFPDB_MGR* manager = GFPDB_HELPER::get_flash_manager(name, true, false);
     if (!manager) {
         print_error("no device '" + name + "' in the database (see gfpdb list)");

@@ -1,10 +1,12 @@
 // The run's folders, settings and message routing, and the device-family helpers.
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
 
 #include "cli/gfpdb_cli.h"
+#include "pgm/gfpdb/gfpdb_host_check.h"
 
 namespace gfpdb_cli {
 namespace {
@@ -18,15 +20,12 @@ std::string folder_path(const std::string& path) {
     return folder;
 }
 
-// The golden files a manager cannot start without: a missing one would stop the program.
-struct GOLDEN_FILE {
-    const char* path;     // under the host folder
-    const char* setting;  // the manager exists only while this setting is on; nullptr: always
-};
-const GOLDEN_FILE golden_files[] = {
-    {"xml/pgm_flash_db_qspi.xml", nullptr},
-    {"xml/pgm_flash_db_sdmmc.xml", "pgm_enable_sdmmc"},
-};
+// The loader's debug lines that say which user file it reads, and why it skips one.
+const char* const parsing_lines[] = {"Parsing XML file in Zorvane directory: ",
+                                     "Parsing XML file in custom directory: "};
+const char* const skip_line = "Skip ";
+const char* const skip_reason = " due to parsing error: ";
+const char* const foreign_root = "No matching global declaration available for the validation root";
 
 void print_line(const std::string& line) {
     std::fprintf(stderr, "%s\n", line.c_str());
@@ -50,6 +49,10 @@ int SESSION::open() {
         const POSTED posted{id, type, text};
         if (m_post)
             m_post(posted);
+        else if (m_loading && !m_loading_file.empty()) {
+            print_line(shown_path(m_loading_file) + ": " + posted_line(posted));
+            m_troubled = true;
+        }
         else
             print_line(posted_line(posted));
     });
@@ -58,6 +61,8 @@ int SESSION::open() {
             print_line("Debug: [" + module + "] " + line);
         if (m_debug)
             m_debug(line);
+        else if (m_loading)
+            note_loading(line);
     });
 
     for (const std::string& setting : options.settings) {
@@ -68,14 +73,13 @@ int SESSION::open() {
     host_dir = folder_path(options.host_dir.empty() ? PGM_COMMON::pgm_get_common_programmer()
                                                     : options.host_dir);
     PGM_COMMON::set_common_programmer(host_dir);
-    for (const GOLDEN_FILE& golden : golden_files) {
-        if (golden.setting && !cfg_is_on(golden.setting, false))
-            continue;
-        if (!std::filesystem::is_regular_file(host_dir + golden.path)) {
-            print_error("'" + host_dir + "' is no host folder: " + golden.path +
-                        " is missing (see --host-dir)");
-            return EXIT_USAGE;
-        }
+    // A manager stops the program on a broken golden file: refuse the folder first.
+    const std::string problem =
+        GFPDB_HOST_CHECK::problem(host_dir, cfg_is_on("pgm_enable_sdmmc", false));
+    if (!problem.empty()) {
+        print_error("'" + host_dir + "' is no usable host folder: " + problem +
+                    " (see --host-dir)");
+        return EXIT_USAGE;
     }
     db_host_dir = FIO_PATH(GFPDB_MGR::get_db_zorvane_dir()).full_directory();
 
@@ -100,11 +104,42 @@ void SESSION::end_capture() {
     m_debug = nullptr;
 }
 
+void SESSION::note_loading(const std::string& line) {
+    for (const char* prefix : parsing_lines)
+        if (line.compare(0, std::strlen(prefix), prefix) == 0)
+            m_loading_file = line.substr(std::strlen(prefix));
+    if (line.compare(0, std::strlen(skip_line), skip_line) != 0 || m_loading_file.empty())
+        return;
+    const size_t because = line.find(skip_reason);
+    const std::string reason =
+        because == std::string::npos ? line : line.substr(because + std::strlen(skip_reason));
+    // Every user file is offered to both managers: the other format's schema refuses its root.
+    if (reason.find(foreign_root) != std::string::npos)
+        return;
+    print_line("gfpdb: skipped " + shown_path(m_loading_file) + ": " + reason);
+    m_troubled = true;
+}
+
+void SESSION::load() const {
+    if (m_loaded)
+        return;
+    m_loading = true;
+    GFPDB_HELPER::get_helper()->get_manager_list();
+    m_loading = false;
+    m_loaded = true;
+    m_loading_file.clear();
+    if (m_troubled)
+        print_line("gfpdb: 'gfpdb check FOLDER' shows each problem with its line and what is "
+                   "allowed");
+}
+
 std::vector<GFPDB_MGR*> SESSION::managers() const {
+    load();
     return GFPDB_HELPER::get_helper()->get_manager_list();
 }
 
 GFPDB_MGR* SESSION::qspi_manager() const {
+    load();
     return GFPDB_HELPER::get_flash_manager(DEV_FAMILY_QSPI_FLASH, false);
 }
 

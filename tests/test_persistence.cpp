@@ -442,6 +442,15 @@ TEST_F(QspiPersistence, MisusesStopTheProgram) {
     TEMP_DIR elsewhere;
     EXPECT_DEATH(mgr->update_db(new_device(*mgr, "DEV1"), elsewhere.path()),
                  literal("db_is_zorvane_dir || db_is_custom_dir"));
+    // A condition written over several source lines reads as written on one.
+    EXPECT_DEATH(
+        {
+            GFPDB_FLASH* flash = new_device(*mgr, "DEV1");
+            flash->set_parameter_value(GFPDB_FLASH_PARAM_TOTAL_DIE, 0u);
+            mgr->update_db(flash, custom_dir());
+        },
+        literal("total_device_die_is_valid(flash->get_parameter_value_in_dword("
+                "GFPDB_FLASH_PARAM_TOTAL_DIE), &err_msg)"));
     // A template is written only under a name that no template, vendor or device has.
     for (const char* name : {"Alpha", "Micron", "GF25M064L"}) {
         SCOPED_TRACE(name);

@@ -116,20 +116,28 @@ TEST_F(QspiLoading, GoldenFileWithoutDevicesLoadsNoBuiltInDevice) {
               5u);
 }
 
-TEST_F(QspiLoading, BrokenGoldenFileStopsTheProgram) {
+TEST_F(QspiLoading, BrokenGoldenFileStopsTheProgramAtTheFirstBrokenCount) {
     const std::string golden = read_file(host_dir() + "pgm_flash_db_qspi.xml");
-    auto cut = [&](const std::string& open, const std::string& close) {
-        const size_t from = golden.find(open);
-        const size_t to = golden.find(close) + close.size();
-        return golden.substr(0, from) + golden.substr(to);
+    // The first element of a kind cut out, and the loader's count condition that stops it.
+    const struct {
+        const char* element;
+        const char* condition;
+    } cases[] = {
+        {"GOLDEN_TEMPLATE", "object->get_child_count(PGM_COMMON_XML_ENUM_GOLDEN_TEMPLATE) == 1"},
+        {"CYPRESS", "template_list.at(0)->get_child_count(PGM_COMMON_XML_ENUM_CYPRESS) == 1"},
+        {"SFL", "prog_flow_list.at(0)->get_child_count(PGM_COMMON_XML_ENUM_SFL) == 1"},
+        {"ERASE", "xml->get_child_count(PGM_COMMON_XML_ENUM_ERASE) == 1"},
+        {"DEVICE_INFO", "flash_element->get_child_count(PGM_COMMON_XML_ENUM_DEVICE_INFO) == 1"},
     };
-    write_file(host_dir() + "pgm_flash_db_qspi.xml",
-               cut("<GOLDEN_TEMPLATE>", "</GOLDEN_TEMPLATE>"));
-    EXPECT_DEATH(load(),
-                 literal("object->get_child_count(PGM_COMMON_XML_ENUM_GOLDEN_TEMPLATE) == 1"));
-    write_file(host_dir() + "pgm_flash_db_qspi.xml", cut("<CYPRESS>", "</CYPRESS>"));
-    EXPECT_DEATH(load(),
-                 literal("template_list.at(0)->get_child_count(PGM_COMMON_XML_ENUM_CYPRESS) == 1"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.element);
+        const std::string open = std::string("<") + c.element + ">";
+        const std::string close = std::string("</") + c.element + ">";
+        const size_t from = golden.find(open);
+        const size_t to = golden.find(close, from) + close.size();
+        write_file(host_dir() + "pgm_flash_db_qspi.xml", golden.substr(0, from) + golden.substr(to));
+        EXPECT_DEATH(load(), literal(c.condition));
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

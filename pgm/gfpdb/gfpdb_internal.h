@@ -7,12 +7,18 @@
 #include "host/msg.h"
 #include "pgm/gfpdb/gfpdb_mgr.h"
 
-// A broken invariant stops the program with the failed condition's text.
-#define GFPDB_ASSERT(cond, source)                                        \
-    do {                                                                  \
-        if (!(cond))                                                      \
-            MSG_INTERNAL_ERROR::report(#cond, "GFPDB", source, __LINE__); \
+// A broken invariant stops the program with the failed condition's text, as the condition
+// reads written on one line: a line break in the source leaves no space after "(" or before
+// ")", "." or "->".
+#define GFPDB_ASSERT(cond, source)                                  \
+    do {                                                            \
+        if (!(cond))                                                \
+            gfpdb_internal_error_on(#cond, source, __LINE__);       \
     } while (0)
+
+// The condition text that a stringified, possibly multi-line source condition stands for.
+std::string gfpdb_condition_text(const char* stringified);
+[[noreturn]] void gfpdb_internal_error_on(const char* stringified, const char* source, int line);
 
 // An internal error with a fixed text instead of a condition.
 #define GFPDB_FAIL(text, source) MSG_INTERNAL_ERROR::report(text, "GFPDB", source, __LINE__)

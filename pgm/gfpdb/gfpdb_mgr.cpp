@@ -281,6 +281,30 @@ void gfpdb_post(GFPDB_MESSAGE_ID id, int arg) {
     message->post();
 }
 
+std::string gfpdb_condition_text(const char* stringified) {
+    // Stringification turns the whitespace of a line break into one space; written on one
+    // line, a condition has none next to brackets or member access.
+    const std::string text = stringified;
+    std::string folded;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == ' ' && !folded.empty()) {
+            const char before = folded.back();
+            const std::string after = text.substr(i + 1, 2);
+            if (before == '(' || before == '[' || before == '.' ||
+                (before == '>' && folded.size() > 1 && folded[folded.size() - 2] == '-') ||
+                after.empty() || after[0] == ')' || after[0] == ']' || after[0] == '.' ||
+                after == "->")
+                continue;
+        }
+        folded += text[i];
+    }
+    return folded;
+}
+
+void gfpdb_internal_error_on(const char* stringified, const char* source, int line) {
+    MSG_INTERNAL_ERROR::report(gfpdb_condition_text(stringified).c_str(), "GFPDB", source, line);
+}
+
 void gfpdb_debug(const char* format, ...) {
     va_list args;
     va_start(args, format);

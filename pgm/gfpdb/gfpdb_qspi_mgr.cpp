@@ -243,8 +243,12 @@ bool GFPDB_QSPI_MGR::parse_xml_file(QSPI_FLASH_XML** object, std::string xml_fil
         PGM_COMMON_XML_FILE_GFPDB_QSPI, xml_file, xsd, golden, error, count_errors, info));
     GFPDB_ASSERT(*object != 0, source);
     // The schema already holds user files to the element counts; a tree that still breaks
-    // them is refused here, so that the loader only ever walks complete trees.
-    if (error.empty())
+    // them is refused here, so that the loader only ever walks complete trees. The golden
+    // file is read without a schema: its loader's own count checks speak first, and what they
+    // leave is reported before its devices are read.
+    if (golden)
+        m_golden_count_errors = count_errors;
+    else if (error.empty())
         error = count_errors;
     if (error.empty())
         return true;
@@ -281,6 +285,8 @@ bool GFPDB_QSPI_MGR::parse_golden_template_xml() {
     GFPDB_ASSERT(m_sdm_cypress_operation_list.size() > 0, source);
     GFPDB_ASSERT(m_sfl_winbond_operation_list.size() > 0, source);
     GFPDB_ASSERT(m_sdm_winbond_operation_list.size() > 0, source);
+    if (!m_golden_count_errors.empty())
+        MSG_INTERNAL_ERROR::report(m_golden_count_errors.c_str(), "GFPDB", source, __LINE__);
     return true;
 }
 
@@ -457,6 +463,10 @@ bool GFPDB_QSPI_MGR::update_flash_list(QSPI_FLASH_XML* object, std::string xml_f
         std::vector<PGM_COMMON_XML_GFPDB_QSPI_DEVICE_INFO*> device_info_list =
             flash_element->device_info;
         GFPDB_ASSERT(device_info_list.size() == 1, source);
+        // The golden file is read without a schema: a value element it lacks stops the
+        // program before it is read.
+        if (!removable && !m_golden_count_errors.empty())
+            MSG_INTERNAL_ERROR::report(m_golden_count_errors.c_str(), "GFPDB", source, __LINE__);
         PGM_COMMON_XML_GFPDB_QSPI_DEVICE_INFO* info = device_info_list.at(0);
         const std::string& id = info->device_id.at(0)->value;
         const std::string& voltage = info->device_io_voltage.at(0)->value;
@@ -531,15 +541,17 @@ bool GFPDB_QSPI_MGR::create_user_template_list(QSPI_FLASH_XML* flash_object, std
             user_template_element->programming_flow;
         GFPDB_ASSERT(prog_flow_list.size() == 1, source);
         GFPDB_ASSERT(prog_flow_list.at(0)->get_child_count(PGM_COMMON_XML_ENUM_SFL) == 1, source);
-        GFPDB_ASSERT(prog_flow_list.at(0)->sfl.size() == 1, source);
+        const auto& sfl_list = prog_flow_list.at(0)->sfl;
+        GFPDB_ASSERT(sfl_list.size() == 1, source);
         GFPDB_ASSERT(prog_flow_list.at(0)->get_child_count(PGM_COMMON_XML_ENUM_SDM) == 1, source);
-        GFPDB_ASSERT(prog_flow_list.at(0)->sdm.size() == 1, source);
+        const auto& sdm_list = prog_flow_list.at(0)->sdm;
+        GFPDB_ASSERT(sdm_list.size() == 1, source);
 
         auto user_flash_template = std::make_unique<GFPDB_USER_FLASH_TEMPLATE>();
-        bool sfl_ok = update_operation_list(prog_flow_list.at(0)->sfl.at(0),
+        bool sfl_ok = update_operation_list(sfl_list.at(0),
                                             user_flash_template->sfl_operation_list);
         GFPDB_ASSERT(user_flash_template->sfl_operation_list.size() > 0, source);
-        bool sdm_ok = update_operation_list(prog_flow_list.at(0)->sdm.at(0),
+        bool sdm_ok = update_operation_list(sdm_list.at(0),
                                             user_flash_template->sdm_operation_list);
         GFPDB_ASSERT(user_flash_template->sdm_operation_list.size() > 0, source);
         if (!sfl_ok || !sdm_ok)

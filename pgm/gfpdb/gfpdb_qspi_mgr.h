@@ -118,4 +118,5 @@ private:
     std::map<std::string, std::string> m_flash_mapping_info;
     // The file being loaded, named in the warnings about what it lacks.
     std::string m_current_file;
+    std::string m_golden_count_errors;  // element-count problems of the golden file
 };

@@ -49,7 +49,7 @@ bool first_value(const std::vector<LEAF*>& leaves, std::string* value) {
     do {                                                                                      \
         if (!(cond)) {                                                                        \
             if (golden)                                                                       \
-                MSG_INTERNAL_ERROR::report(#cond, "GFPDB", source, __LINE__);                 \
+                gfpdb_internal_error_on(#cond, source, __LINE__);                             \
             gfpdb_debug("Skip the rest of %s: a device breaks the rule %s", xml_file.c_str(), \
                         #cond);                                                               \
             return false;                                                                     \
