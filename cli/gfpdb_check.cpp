@@ -9,19 +9,19 @@
 // first bad device.
 #include <algorithm>
 #include <cstdint>
-#include <functional>
-#include <iterator>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <ostream>
 #include <set>
 #include <sstream>
 
+#include "cli/gfpdb_cli.h"
 #include "pgm/gfpdb/gfpdb_qspi_mgr.h"
 #include "pgm/gfpdb/gfpdb_sdmmc_mgr.h"
-#include "cli/gfpdb_cli.h"
 
 namespace gfpdb_cli {
 namespace {
@@ -110,11 +110,11 @@ SCHEMA_RESULT check_schemas(const SESSION& session, const std::string& file) {
 struct FINDING {
     std::string severity;  // "error", "warning" (both drop records) or "note"
     unsigned line = 0;
-    unsigned id = 0;     // the library message's, 0 for the command's own
-    std::string place;   // "device GF_A, SFL 2.3"
+    unsigned id = 0;    // the library message's, 0 for the command's own
+    std::string place;  // "device GF_A, SFL 2.3"
     std::string message;
     std::string allowed;
-    std::string also;    // where the other definition of a duplicate lies
+    std::string also;             // where the other definition of a duplicate lies
     std::vector<unsigned> lines;  // of identical findings folded into this one
 };
 
@@ -131,8 +131,7 @@ struct CONTENT {
 // What the library posts while it runs `call`, instead of showing it.
 std::vector<POSTED> posted_by(SESSION& session, const std::function<void()>& call) {
     std::vector<POSTED> posted;
-    session.capture([&](const POSTED& one) { posted.push_back(one); },
-                    [](const std::string&) {});
+    session.capture([&](const POSTED& one) { posted.push_back(one); }, [](const std::string&) {});
     call();
     session.end_capture();
     return posted;
@@ -164,7 +163,9 @@ const PGM_COMMON_XML_ENUM flows[] = {PGM_COMMON_XML_ENUM_SFL, PGM_COMMON_XML_ENU
 class FILE_WALK {
 public:
     FILE_WALK(SESSION& session, GFPDB_MGR* manager, const std::string& file, CONTENT& content)
-        : m_session(session), m_manager(manager), m_lines(PGM_COMMON_XML::element_lines(file)),
+        : m_session(session),
+          m_manager(manager),
+          m_lines(PGM_COMMON_XML::element_lines(file)),
           m_content(content) {}
 
     void walk(const PGM_COMMON_XML_ELEMENT* root, const std::set<std::string>& templates) {
@@ -239,13 +240,13 @@ private:
                      std::string error;
                      if (value.number)
                          m_manager->is_parameter_valid(
-                             value.param, static_cast<uint32_t>(std::strtoul(text.c_str(), nullptr, 10)),
+                             value.param,
+                             static_cast<uint32_t>(std::strtoul(text.c_str(), nullptr, 10)),
                              &error);
                      else
                          m_manager->is_parameter_valid(value.param, text, &error);
                  }))
-                add(severity_of(posted), leaf, place, posted,
-                    allowed_values(m_manager, posted.id));
+                add(severity_of(posted), leaf, place, posted, allowed_values(m_manager, posted.id));
         }
         // Loading takes any name and template; the editor does not.
         const Child name = first(info, PGM_COMMON_XML_ENUM_DEVICE_NAME);
@@ -305,9 +306,10 @@ private:
                 if (!value.element && element == child->get_name())
                     value = {child, action.path + "/" + element + "[1]"};
             if (!value.element) {
-                add("warning", action, place, {0, MSG_POST_TYPE_WARNING, "no " + element +
-                                                   " element: loading drops the " +
-                                                   place.substr(0, place.find(','))},
+                add("warning", action, place,
+                    {0, MSG_POST_TYPE_WARNING,
+                     "no " + element + " element: loading drops the " +
+                         place.substr(0, place.find(','))},
                     "");
                 continue;
             }
@@ -501,8 +503,8 @@ FINDING schema_finding(const std::string& file, const std::string& error) {
     if (starts_with(error, file + ":")) {
         const size_t colon = error.find(": ", file.size() + 1);
         if (colon != std::string::npos) {
-            finding.line = static_cast<unsigned>(
-                std::strtoul(error.c_str() + file.size() + 1, nullptr, 10));
+            finding.line =
+                static_cast<unsigned>(std::strtoul(error.c_str() + file.size() + 1, nullptr, 10));
             finding.message = error.substr(colon + 2);
         }
     }
@@ -518,9 +520,13 @@ CHECKED check_file(SESSION& session, REFERENCE& reference, const std::string& fi
     CHECKED checked;
     JSON& report = checked.report;
     CONTENT& content = checked.content;
-    report = {{"path", file},         {"kind", nullptr},      {"ok", true},
-              {"findings", JSON::array()}, {"devices", JSON::array()},
-              {"templates", JSON::array()}, {"notes", JSON::array()}};
+    report = {{"path", file},
+              {"kind", nullptr},
+              {"ok", true},
+              {"findings", JSON::array()},
+              {"devices", JSON::array()},
+              {"templates", JSON::array()},
+              {"notes", JSON::array()}};
     const std::string name = fs::path(file).filename().string();
     std::error_code error;
     if (!fs::is_regular_file(file, error)) {
@@ -563,7 +569,8 @@ CHECKED check_file(SESSION& session, REFERENCE& reference, const std::string& fi
             kind.kind, file, session.host_dir + kind.schema, false, parse_error, warning, info));
         // Templates a device may follow: the golden and host ones, and this file's own.
         std::set<std::string> templates = reference.all_templates;
-        for (const PGM_COMMON_XML_ELEMENT* user : root->get_childs(PGM_COMMON_XML_ENUM_USER_TEMPLATE))
+        for (const PGM_COMMON_XML_ELEMENT* user :
+             root->get_childs(PGM_COMMON_XML_ENUM_USER_TEMPLATE))
             for (const PGM_COMMON_XML_ELEMENT* named :
                  user->get_childs(PGM_COMMON_XML_ENUM_TEMPLATE_NAME))
                 templates.insert(named->get_value_text());
@@ -576,10 +583,9 @@ CHECKED check_file(SESSION& session, REFERENCE& reference, const std::string& fi
     }
     // What loading posted and the walk did not already place: duplicates and the loader's own.
     for (const POSTED& posted : loaded.messages) {
-        const bool placed =
-            std::any_of(content.findings.begin(), content.findings.end(), [&](const FINDING& f) {
-                return f.id == posted.id && f.message == posted.text;
-            });
+        const bool placed = std::any_of(
+            content.findings.begin(), content.findings.end(),
+            [&](const FINDING& f) { return f.id == posted.id && f.message == posted.text; });
         if (placed)
             continue;
         FINDING finding;
@@ -610,8 +616,9 @@ CHECKED check_file(SESSION& session, REFERENCE& reference, const std::string& fi
             finding.severity = "warning";
             finding.line = content.template_lines[i];
             finding.place = "template " + content.templates[i];
-            finding.message = "the host folder defines this template: loading keeps that one "
-                              "and drops the templates of this file from here on";
+            finding.message =
+                "the host folder defines this template: loading keeps that one "
+                "and drops the templates of this file from here on";
             finding.also = "the host folder";
             content.findings.push_back(finding);
             break;
@@ -697,8 +704,8 @@ void print_report(std::ostream& out, const JSON& report) {
         }
         add_count(parts, kept, report[kind.key].size(), kind.word);
     }
-    std::string header = shown_path(report["path"].get<std::string>()) + ": " +
-                         (report["ok"] ? "OK" : "FAILED");
+    std::string header =
+        shown_path(report["path"].get<std::string>()) + ": " + (report["ok"] ? "OK" : "FAILED");
     if (!report["kind"].is_null())
         header += ", " + report["kind"].get<std::string>() + " file, " +
                   (parts.empty() ? "holds no device or template"
@@ -747,12 +754,14 @@ void check_together(SESSION& session, const std::string& folder_path,
     const std::string folder = FIO_PATH(folder_path + "/").full_directory();
     std::map<std::string, size_t> by_path;  // the loader's path of each file
     for (size_t i = 0; i < files.size(); ++i)
-        by_path[folder + fs::path(files[i]->report["path"].get<std::string>()).filename().string()] = i;
+        by_path[folder +
+                fs::path(files[i]->report["path"].get<std::string>()).filename().string()] = i;
     std::vector<std::vector<POSTED>> posted(files.size());
     size_t current = files.size();
     GFPDB_MGR::set_db_custom_dir(folder);
     for (const FILE_KIND& kind : file_kinds) {
-        if (kind.kind == PGM_COMMON_XML_FILE_GFPDB_SDMMC && !cfg_is_on("pgm_enable_custom_sdmmc", false))
+        if (kind.kind == PGM_COMMON_XML_FILE_GFPDB_SDMMC &&
+            !cfg_is_on("pgm_enable_custom_sdmmc", false))
             continue;
         session.capture(
             [&](const POSTED& one) {
@@ -812,13 +821,15 @@ void check_together(SESSION& session, const std::string& folder_path,
         bool dropping = dropped_from < content.devices.size();
         for (size_t t = 0; t < content.templates.size(); ++t) {
             const auto other = first_template.find(content.templates[t]);
-            if (!dropping && other != first_template.end() && templates[t]["state"] == state_loads) {
+            if (!dropping && other != first_template.end() &&
+                templates[t]["state"] == state_loads) {
                 FINDING finding;
                 finding.severity = "warning";
                 finding.line = content.template_lines[t];
                 finding.place = "template " + content.templates[t];
-                finding.message = "another file defines this template: loading keeps that one "
-                                  "and drops the templates of this file from here on";
+                finding.message =
+                    "another file defines this template: loading keeps that one "
+                    "and drops the templates of this file from here on";
                 finding.also = other->second;
                 content.findings.push_back(finding);
                 dropping = true;

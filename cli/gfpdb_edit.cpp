@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <ostream>
 
-#include "pgm/gfpdb/gfpdb_qspi_operation.h"
 #include "cli/gfpdb_cli.h"
+#include "pgm/gfpdb/gfpdb_qspi_operation.h"
 
 namespace gfpdb_cli {
 namespace {

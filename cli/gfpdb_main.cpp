@@ -45,8 +45,7 @@ void define_add(CLI::App& command, OPTIONS& options) {
     command.add_option("--id", options.id, "ID bytes, such as \"0xEF 0x40 0x18\"")->required();
     command.add_option("--voltage", options.voltage, "I/O voltage: 1.8V or 3.0V/3.3V")->required();
     command
-        .add_option("--density", options.density,
-                    "Density: 1Mb, 2Mb, 4Mb, ... 2048Mb (powers of two only)")
+        .add_option("--density", options.density, "One of 1Mb, 2Mb, 4Mb ... 2048Mb (powers of 2)")
         ->required();
     command.add_option("--dies", options.dies, "Number of dies")->capture_default_str();
     command.add_option("--dummy", options.dummy, "Dummy clock cycles of reads")

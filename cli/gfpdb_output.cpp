@@ -213,9 +213,9 @@ void print_error(const std::string& text, unsigned id) {
 
 void emit_error_document(const OPTIONS& options) {
     if (options.json && !emitted)
-        print_json(std::cout, {{"error", first_error.is_null()
-                                             ? JSON{{"message", "failed"}, {"id", nullptr}}
-                                             : first_error}});
+        print_json(std::cout,
+                   {{"error", first_error.is_null() ? JSON{{"message", "failed"}, {"id", nullptr}}
+                                                    : first_error}});
 }
 
 std::string allowed_values(GFPDB_MGR* manager, unsigned id) {
@@ -226,15 +226,15 @@ std::string allowed_values(GFPDB_MGR* manager, unsigned id) {
         return text;
     };
     switch (id) {
-    case GFPDB_INVALID_IO_VOLTAGE:
-    case GFPDB_INCOMPATIBLE_IO_VOLTAGE:
-        return joined(manager->get_device_io_voltage_list());
-    case GFPDB_INVALID_DEVICE_DENSITY:
-        return joined(manager->get_device_density_list());
-    case GFPDB_INVALID_PROGRAMMING_FLOW_TEMPLATE:
-        return joined(manager->get_prog_flow_template_list());
-    default:
-        break;
+        case GFPDB_INVALID_IO_VOLTAGE:
+        case GFPDB_INCOMPATIBLE_IO_VOLTAGE:
+            return joined(manager->get_device_io_voltage_list());
+        case GFPDB_INVALID_DEVICE_DENSITY:
+            return joined(manager->get_device_density_list());
+        case GFPDB_INVALID_PROGRAMMING_FLOW_TEMPLATE:
+            return joined(manager->get_prog_flow_template_list());
+        default:
+            break;
     }
     for (const FIXED_ALLOWED& fixed : fixed_allowed)
         if (fixed.id == id)

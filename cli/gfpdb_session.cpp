@@ -52,8 +52,7 @@ int SESSION::open() {
         else if (m_loading && !m_loading_file.empty()) {
             print_line(shown_path(m_loading_file) + ": " + posted_line(posted));
             m_troubled = true;
-        }
-        else
+        } else
             print_line(posted_line(posted));
     });
     msg_set_debug_listener([this](const std::string& module, int, const std::string& line) {
@@ -129,8 +128,9 @@ void SESSION::load() const {
     m_loaded = true;
     m_loading_file.clear();
     if (m_troubled)
-        print_line("gfpdb: 'gfpdb check FOLDER' shows each problem with its line and what is "
-                   "allowed");
+        print_line(
+            "gfpdb: 'gfpdb check FOLDER' shows each problem with its line and what is "
+            "allowed");
 }
 
 std::vector<GFPDB_MGR*> SESSION::managers() const {

@@ -135,7 +135,8 @@ TEST_F(QspiLoading, BrokenGoldenFileStopsTheProgramAtTheFirstBrokenCount) {
         const std::string close = std::string("</") + c.element + ">";
         const size_t from = golden.find(open);
         const size_t to = golden.find(close, from) + close.size();
-        write_file(host_dir() + "pgm_flash_db_qspi.xml", golden.substr(0, from) + golden.substr(to));
+        write_file(host_dir() + "pgm_flash_db_qspi.xml",
+                   golden.substr(0, from) + golden.substr(to));
         EXPECT_DEATH(load(), literal(c.condition));
     }
 }

@@ -22,10 +22,9 @@ const GOLDEN_FILE golden_files[] = {
 
 // Elements the QSPI loader requires exactly once beyond the element classes' own counts: the
 // golden templates and the programming flow of each.
-const PGM_COMMON_XML_ENUM golden_vendors[] = {PGM_COMMON_XML_ENUM_MICRON,
-                                              PGM_COMMON_XML_ENUM_MACRONIX,
-                                              PGM_COMMON_XML_ENUM_CYPRESS,
-                                              PGM_COMMON_XML_ENUM_WINBOND};
+const PGM_COMMON_XML_ENUM golden_vendors[] = {
+    PGM_COMMON_XML_ENUM_MICRON, PGM_COMMON_XML_ENUM_MACRONIX, PGM_COMMON_XML_ENUM_CYPRESS,
+    PGM_COMMON_XML_ENUM_WINBOND};
 
 std::string missing_vendor(const PGM_COMMON_XML_ELEMENT* root) {
     const auto one = [](const PGM_COMMON_XML_ELEMENT* parent, PGM_COMMON_XML_ENUM kind) {
@@ -45,8 +44,8 @@ std::string missing_vendor(const PGM_COMMON_XML_ELEMENT* root) {
 }  // namespace
 
 std::string GFPDB_HOST_CHECK::problem(const std::string& host_dir, bool with_sdmmc) {
-    const std::string folder = host_dir.empty() || host_dir.back() == '/' ? host_dir
-                                                                          : host_dir + "/";
+    const std::string folder =
+        host_dir.empty() || host_dir.back() == '/' ? host_dir : host_dir + "/";
     if (folder.empty() || !FIO_FILE_SYSTEM::exists(folder))
         return "'" + host_dir + "' does not exist";
     for (const GOLDEN_FILE& golden : golden_files) {

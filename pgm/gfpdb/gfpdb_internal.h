@@ -10,10 +10,10 @@
 // A broken invariant stops the program with the failed condition's text, as the condition
 // reads written on one line: a line break in the source leaves no space after "(" or before
 // ")", "." or "->".
-#define GFPDB_ASSERT(cond, source)                                  \
-    do {                                                            \
-        if (!(cond))                                                \
-            gfpdb_internal_error_on(#cond, source, __LINE__);       \
+#define GFPDB_ASSERT(cond, source)                            \
+    do {                                                      \
+        if (!(cond))                                          \
+            gfpdb_internal_error_on(#cond, source, __LINE__); \
     } while (0)
 
 // The condition text that a stringified, possibly multi-line source condition stands for.

@@ -548,11 +548,11 @@ bool GFPDB_QSPI_MGR::create_user_template_list(QSPI_FLASH_XML* flash_object, std
         GFPDB_ASSERT(sdm_list.size() == 1, source);
 
         auto user_flash_template = std::make_unique<GFPDB_USER_FLASH_TEMPLATE>();
-        bool sfl_ok = update_operation_list(sfl_list.at(0),
-                                            user_flash_template->sfl_operation_list);
+        bool sfl_ok =
+            update_operation_list(sfl_list.at(0), user_flash_template->sfl_operation_list);
         GFPDB_ASSERT(user_flash_template->sfl_operation_list.size() > 0, source);
-        bool sdm_ok = update_operation_list(sdm_list.at(0),
-                                            user_flash_template->sdm_operation_list);
+        bool sdm_ok =
+            update_operation_list(sdm_list.at(0), user_flash_template->sdm_operation_list);
         GFPDB_ASSERT(user_flash_template->sdm_operation_list.size() > 0, source);
         if (!sfl_ok || !sdm_ok)
             continue;

@@ -103,7 +103,7 @@ class Usage(CliCase):
         (["delete", "GF_X", "--from", "elsewhere"], "--from"),
         (["check"], "PATH is required"),
         (["config"], "A subcommand is required"),
-        (["--host-dir", "nowhere", "list"], "is no host folder"),
+        (["--host-dir", "nowhere", "list"], "is no usable host folder"),
     ]
 
     def test_usage_errors_exit_2(self):
@@ -248,6 +248,23 @@ class Json(CliCase):
                 self.assertIn(result.returncode, (0, 1), result.stderr)
                 self.assertIn(key, json.loads(result.stdout))
 
+    ERRORS = [
+        # arguments, exit status, message, id
+        (["show", "GF_NONE"], 1, "no device 'GF_NONE'", None),
+        (["add", "GF_E", "--id", "0x01", "--voltage", "1.8V", "--density", "300Mb",
+          "--template", "Micron"], 1, "--density rejected: Device density '300Mb'", 20478),
+        (["--host-dir", "nowhere", "families"], 2, "is no usable host folder", None),
+    ]
+
+    def test_errors_are_documents_too(self):
+        for args, status, message, message_id in self.ERRORS:
+            with self.subTest(args=args):
+                result = self.gfpdb("--json", *args)
+                self.assertEqual(result.returncode, status)
+                error = json.loads(result.stdout)["error"]
+                self.assertIn(message, error["message"])
+                self.assertEqual(error["id"], message_id)
+
     def test_show_json_matches_list_json(self):
         listed = self.devices()["GF25W256L"]
         shown = self.json_of("show", "GF25W256L")
@@ -300,58 +317,110 @@ class Check(CliCase):
         status, document = self.check(path)
         self.assertEqual(status, 0)
         report = document["files"][0]
-        self.assertTrue(report["ok"])
+        self.assertEqual((report["ok"], report["findings"]), (True, []))
         self.assertEqual(self.states(report, "devices"), [("GF_A", "loads")])
         self.assertEqual(self.states(report, "templates"), [("T_A", "loads")])
         people = self.ok("check", path).stdout
         self.assertIn(path + ": OK, QSPI file, loads 1 device, 1 template", people)
 
-    def test_rejected_value_drops_the_rest_of_the_file(self):
-        path = self.write("pgm_flash_bad.xml", self.device("GF_1"),
-                          self.device("GF_2", "0xEF 0x4G"), self.device("GF_3"),
-                          self.user_template("T_BAD"))
+    # One fault each in the second of three devices: text replaced, the first finding's
+    # severity, message and allowed values, how often it occurs. The line is where the new
+    # text first stands.
+    FAULTS = [
+        (">128Mb<", ">300Mb<", "warning", "Device density '300Mb' is invalid.",
+         "1Mb, 2Mb, 4Mb, 8Mb, 16Mb, 32Mb, 64Mb, 128Mb, 256Mb, 512Mb, 1024Mb, 2048Mb", 1),
+        (">3.0V/3.3V<", ">5V<", "warning", "Device I/O voltage '5V' is invalid.",
+         "1.8V, 3.0V/3.3V", 1),
+        (">0xEF 0x40 0x18<", ">0xEF 0x4G<", "warning", "Device ID '0xEF 0x4G' is invalid.",
+         "bytes separated by spaces, each 0x00 to 0xFF or 0 to 255", 1),
+        ("<TOTAL_DEVICE_DIE>1<", "<TOTAL_DEVICE_DIE>0<", "warning",
+         "Total device die '0' is invalid.", "1 or more", 1),
+        ("<DUMMY_CLOCK_CYCLE_X4>8<", "<DUMMY_CLOCK_CYCLE_X4>16<", "warning",
+         "Device dummy clock cycle '16' is invalid.", "0 to 15", 1),
+        (">0x66<", ">0x9G<", "warning", "Action command '0x9G' is invalid.",
+         "one byte, 0x00 to 0xFF or 0 to 255", 3),
+        ("<BUS_WIDTH>1-1</BUS_WIDTH>", "<BUS_WIDTH>2-2</BUS_WIDTH>", "warning",
+         "Action bus width '2-2' is invalid.", "1-1", None),
+        (">start<", ">begin<", "warning", "Action custom direction 'begin' is invalid.",
+         "start, end, nil", None),
+        ("<TOTAL_DEVICE_DIE>1</TOTAL_DEVICE_DIE>", "<TOTAL_DEVICES>1</TOTAL_DEVICES>", "error",
+         "TOTAL_DEVICES", None, 1),
+        # Loading keeps these two; add would refuse them.
+        (">GF_2<", ">GF-Q_1.2<", "note", "Device name 'GF-Q_1.2' is invalid",
+         "letters, digits and _ only, not db; such as GF_Q_1_2", 1),
+        ("<PROG_FLOW_TEMPLATE>Winbond<", "<PROG_FLOW_TEMPLATE>Nobody<", "note",
+         "Programming flow template 'Nobody' is invalid.", "Cypress, Macronix, Micron, Winbond",
+         1),
+    ]
+
+    def test_each_fault_at_its_line_with_what_is_allowed(self):
+        for old, new, severity, message, allowed, count in self.FAULTS:
+            with self.subTest(new=new):
+                text = (self.device("GF_1") +
+                        self.device("GF_2").replace(old, new, 1 if count == 1 else -1) +
+                        self.device("GF_3"))
+                path = self.write("pgm_flash_fault.xml", text)
+                with open(os.path.join(self.tmp, path)) as f:
+                    line = next(n for n, t in enumerate(f, 1) if new in t)
+                status, document = self.check(path)
+                self.assertEqual(status, 0 if severity == "note" else 1)
+                finding = document["files"][0]["findings"][0]
+                self.assertEqual((finding["line"], finding["severity"]), (line, severity))
+                self.assertIn(message, finding["message"])
+                self.assertEqual(finding["allowed"], allowed)
+                if count:
+                    self.assertEqual(finding["count"], count)
+                else:
+                    self.assertGreater(finding["count"], 1)  # identical ones folded
+                if severity == "warning":  # the values are put to the validators one by one
+                    self.assertEqual(len(document["files"][0]["findings"]), 1)
+                people = self.gfpdb("check", path).stdout
+                self.assertIn("%s:%d: %s: " % (path, line, severity), people)
+                self.assert_fits_screen(people)
+
+    def test_every_bad_value_in_one_pass(self):
+        bad = self.device("GF_1").replace(">128Mb<", ">300Mb<").replace(">start<", ">up<")
+        path = self.write("pgm_flash_bad.xml", bad, self.device("GF_2", "0x100"),
+                          self.user_template("T_BAD").replace(">0x66<", ">0x1G<"))
         status, document = self.check(path)
         self.assertEqual(status, 1)
         report = document["files"][0]
-        self.assertEqual(self.states(report, "devices"),
-                         [("GF_1", "loads"), ("GF_2", "dropped"), ("GF_3", "dropped")])
+        self.assertEqual([(f["id"], f["place"].split(",")[0]) for f in report["findings"]],
+                         [(20478, "device GF_1"), (20507, "device GF_1"), (20477, "device GF_2"),
+                          (20486, "template T_BAD")])
+        self.assertTrue(report["findings"][1]["place"].startswith("device GF_1, SFL 3."))
+        self.assertEqual(self.states(report, "devices"), [("GF_1", "dropped"), ("GF_2", "dropped")])
         self.assertEqual(self.states(report, "templates"), [("T_BAD", "dropped")])
-        self.assertEqual([m["id"] for m in report["messages"]], [20477])
-        people = self.gfpdb("check", path)
-        self.assertEqual(people.returncode, 1)
-        self.assert_fits_screen(people.stdout)
-        words = " ".join(people.stdout.split())  # long messages are wrapped
-        self.assertIn("FAILED, QSPI file, loads 1 of 3 devices, 0 of 1 template", words)
-        self.assertIn("Warning (20477): Device ID '0xEF 0x4G' is invalid.", words)
 
-    def test_schema_error_names_file_and_line(self):
-        broken = self.device("GF_S").replace("<TOTAL_DEVICE_DIE>1</TOTAL_DEVICE_DIE>", "")
-        path = self.write("pgm_flash_schema.xml", broken)
-        status, document = self.check(path)
-        self.assertEqual(status, 1)
-        errors = document["files"][0]["schema_errors"]
-        self.assertEqual(len(errors), 1)
-        self.assertRegex(errors[0], "^" + path + r":\d+: .*TOTAL_DEVICE_DIE")
-        people = self.gfpdb("check", path).stdout
-        self.assertIn(path + ":", people)
-        self.assert_fits_screen(people)
-
-    def test_duplicates(self):
-        path = self.write("pgm_flash_dup.xml", self.device("GF_D"), self.device("GF_D"),
-                          self.user_template("T_D"), self.user_template("T_D"))
-        status, document = self.check(path)
+    def test_duplicates_within_and_across_files(self):
+        inside = self.write("pgm_flash_dup.xml", self.device("GF_D"), self.device("GF_D"),
+                            self.user_template("T_D"), self.user_template("T_D"))
+        status, document = self.check(inside)
         report = document["files"][0]
         self.assertEqual(status, 1)
         self.assertEqual(self.states(report, "devices"), [("GF_D", "loads"), ("GF_D", "dropped")])
+        # A file's templates load only when all of its devices do.
+        self.assertEqual(self.states(report, "templates"), [("T_D", "dropped")] * 2)
         # The message names the file's own folder, not the copy the check loaded.
-        self.assertEqual([m["text"] for m in report["messages"]],
-                         ["Found duplicate flash device names 'GF_D' in the %s/ directory."
-                          % self.files])
-        templates = self.write("pgm_flash_templates.xml", self.user_template("T_E"),
-                               self.user_template("T_E"), self.user_template("T_F"))
-        status, document = self.check(templates)
-        self.assertEqual(self.states(document["files"][0], "templates"),
-                         [("T_E", "loads"), ("T_E", "dropped"), ("T_F", "dropped")])
+        self.assertEqual(report["findings"][0]["message"],
+                         "Found duplicate flash device names 'GF_D' in the %s/ directory."
+                         % self.files)
+        os.remove(os.path.join(self.tmp, inside))
+        first = self.write("pgm_flash_a.xml", self.device("DUPNAME"), self.user_template("T_X"))
+        second = self.write("pgm_flash_b.xml", self.device("DUPNAME"), self.device("GF_AFTER"))
+        third = self.write("pgm_flash_c.xml", self.user_template("T_X"))
+        status, document = self.check("files")
+        self.assertEqual(status, 1)
+        reports = {r["path"]: r for r in document["files"]}
+        self.assertTrue(reports[first]["ok"])
+        duplicate = reports[second]["findings"][0]
+        self.assertEqual((duplicate["id"], duplicate["line"], duplicate["also"]),
+                         (20482, 5, first + ":5"))
+        self.assertEqual(self.states(reports[second], "devices"),
+                         [("DUPNAME", "dropped"), ("GF_AFTER", "dropped")])
+        self.assertEqual(self.states(reports[third], "templates"), [("T_X", "dropped")])
+        self.assertIn(first + ":", reports[third]["findings"][0]["also"])
+        self.assertIn("3 files checked, 2 failed", self.gfpdb("check", "files").stdout)
 
     def test_against_the_host_folder(self):
         # A host user template of the same name wins; a built-in device name hides the device.
@@ -365,26 +434,28 @@ class Check(CliCase):
         self.assertEqual(self.states(document["files"][0], "devices"), [("SQD128", "hidden")])
         self.assertEqual(self.states(document["files"][0], "templates"), [("T_HOST", "dropped")])
 
-    def test_folder_other_formats_and_names(self):
-        self.write("pgm_flash_a.xml", self.device("GF_A"))
+    def test_what_is_checked_and_the_exit_status(self):
         self.write("pgm_flash_card.xml",
                    "<FLASH><DEVICE_INFO><DEVICE_NAME>MYSD</DEVICE_NAME><DEVICE_IO_VOLTAGE>1.8V"
                    "</DEVICE_IO_VOLTAGE><DEVICE_DENSITY>3GB</DEVICE_DENSITY></DEVICE_INFO>"
                    "</FLASH>", root="SDMMC_FLASH")
-        self.write("notes.txt", "")
-        misnamed = self.write("mydevice.xml", self.device("GF_M"))
-        status, document = self.check(self.files, misnamed)
-        self.assertEqual(status, 1)
-        reports = {os.path.basename(r["path"]): r for r in document["files"]}
-        self.assertEqual(sorted(reports), ["mydevice.xml", "pgm_flash_a.xml",
-                                           "pgm_flash_card.xml"])
-        self.assertTrue(reports["pgm_flash_a.xml"]["ok"])
-        card = reports["pgm_flash_card.xml"]
-        self.assertEqual(card["kind"], "SD/MMC")
-        self.assertEqual([m["id"] for m in card["messages"]], [20478])
-        self.assertFalse(reports["mydevice.xml"]["ok"])
-        self.assertIn("pgm_flash_*.xml", reports["mydevice.xml"]["notes"][0])
-        self.assertIn("3 files checked, 2 failed", self.gfpdb("check", self.files, misnamed).stdout)
+        os.mkdir(os.path.join(self.tmp, "empty"))
+        with open(os.path.join(self.tmp, "empty", "notes.txt"), "w"):
+            pass
+        cases = [
+            # paths, exit status, what the output says
+            ([self.write("pgm_flash_a.xml", self.device("GF_A"))], 0, "OK"),
+            ([self.write("mydevice.xml", self.device("GF_M"))], 1, "pgm_flash_*.xml"),
+            (["files/pgm_flash_card.xml"], 1, "Allowed: 1GB, 2GB"),
+            (["empty"], 1, "0 files checked"),
+            (["nowhere"], 1, "no such file or folder"),
+            (["files/pgm_flash_a.xml", "nowhere"], 1, "2 files checked, 1 failed"),
+        ]
+        for paths, status, text in cases:
+            with self.subTest(paths=paths):
+                result = self.gfpdb("check", *paths)
+                self.assertEqual(result.returncode, status, result.stdout)
+                self.assertIn(text, " ".join(result.stdout.split()))
 
     def test_check_changes_nothing(self):
         path = self.write("pgm_flash_bad.xml", self.device("GF_1", "0x100"))
@@ -393,6 +464,17 @@ class Check(CliCase):
         self.assertEqual(self.snapshot(), before)
         self.assertEqual(os.listdir(self.scratch), [])
         self.assertNotIn("GF_1", self.devices())
+
+    def test_read_commands_name_the_files_they_skip(self):
+        shutil.copy(os.path.join(self.tmp, self.write(
+            "pgm_flash_v.xml", self.device("GF_V").replace(">128Mb<", ">300Mb<"))), self.custom)
+        shutil.copy(os.path.join(self.tmp, self.write(
+            "pgm_flash_s.xml", "<FLASH/>")), self.custom)
+        result = self.ok("list")
+        self.assertEqual(result.stderr.count("gfpdb: skipped custom/pgm_flash_s.xml: "), 1)
+        self.assertIn("custom/pgm_flash_v.xml: Warning (20478): Device density '300Mb'",
+                      result.stderr)
+        self.assertIn("gfpdb check", result.stderr)
 
 
 class AddDelete(CliCase):
@@ -467,14 +549,17 @@ class AddDelete(CliCase):
                 self.assertIn(text, result.stderr)
                 self.assertEqual(self.snapshot(), before)
 
-    def test_rejected_name_posts_the_warning_too(self):
-        result = self.add("GF25M128L")
-        self.assertEqual(result.returncode, 1)
-        self.assertIn("Warning (20475): Device name 'GF25M128L' is invalid", result.stderr)
-        self.assertIn("gfpdb: NAME rejected: Device name 'GF25M128L'", result.stderr)
-        for name in ("BAD-NAME", "db", "Micron"):
+    def test_rejected_name_once_with_a_suggestion(self):
+        for name, text in (("GF25M128L", "already exist in the device database."),
+                           ("AT25DF641(A)", "such as AT25DF641_A."),
+                           ("MX25L6405D/MX25L6406E", "such as MX25L6405D_MX25L6406E."),
+                           ("Micron", "such as Micron_1."), ("db", "not db; such as db_1.")):
             with self.subTest(name=name):
-                self.assertEqual(self.add(name).returncode, 1)
+                result = self.add(name)
+                self.assertEqual(result.returncode, 1)
+                self.assertIn("gfpdb: NAME rejected: Device name '%s'" % name, result.stderr)
+                self.assertIn(text, result.stderr)
+                self.assertNotIn("Warning (", result.stderr)  # said once, by the command
 
     def test_host_folder_and_refusals(self):
         before = self.snapshot()
