@@ -36,6 +36,7 @@ struct OPTIONS {
     std::string family;  // a family number or name
     std::string scheme;  // a configuration scheme number
     bool all = false;
+    bool names = false;  // only the names, one a line, as shell completion reads them
     std::string name;
     std::string flow;  // "sfl", "sdm" or empty for both
     std::vector<std::string> paths;
@@ -145,6 +146,8 @@ void print_json(std::ostream& out, const JSON& document);
 // The command's document on standard output: as JSON with --json, else through `people`.
 void emit(const SESSION& session, const JSON& document,
           const std::function<void(std::ostream&, const JSON&)>& people);
+// The "name" of each row, one a line.
+void print_names(const JSON& rows);
 // A path as people read it: relative to the working folder when it lies inside it.
 std::string shown_path(const std::string& path);
 // "gfpdb: TEXT" on standard error. With --json, the first such text of a failed run also

@@ -1,5 +1,6 @@
 // The gfpdb command: parses the command line and runs one subcommand.
 #include <exception>
+#include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -7,6 +8,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/gfpdb_cli.h"
+#include "pgm/gfpdb/gfpdb_version.h"
 
 namespace {
 using namespace gfpdb_cli;
@@ -18,6 +20,11 @@ void define_list(CLI::App& command, OPTIONS& options) {
         command.add_option("--family", options.family, "Device family, by number or name");
     command.add_option("--scheme", options.scheme, "Configuration scheme number")->needs(family);
     command.add_flag("--all", options.all, "Do not filter by the family's flash I/O voltage");
+    command.add_flag("--names", options.names, "Only the device names, one a line");
+}
+
+void define_templates(CLI::App& command, OPTIONS& options) {
+    command.add_flag("--names", options.names, "Only the template names, one a line");
 }
 
 void define_flow(CLI::App& command, OPTIONS& options) {
@@ -104,7 +111,7 @@ const COMMAND commands[] = {
      run_families},
     {nullptr, "list", "Devices usable with a family and scheme", define_list, run_list},
     {nullptr, "show", "A device's parameters and programming flows", define_show, run_show},
-    {nullptr, "templates", "Golden and user programming-flow templates", define_none,
+    {nullptr, "templates", "Golden and user programming-flow templates", define_templates,
      run_templates},
     {nullptr, "show-template", "The two flows of a programming-flow template", define_show_template,
      run_show_template},
@@ -127,11 +134,26 @@ std::string check_setting(const std::string& text) {
                                            : "the value of '" + text + "' must be on or off";
 }
 
+// The command's own version, the version of the library it runs with, and that of the data in
+// the host folder (the first line of its VERSION file).
+std::string version_text(const std::string& chosen_host_dir) {
+    std::string host_dir =
+        chosen_host_dir.empty() ? PGM_COMMON::pgm_get_common_programmer() : chosen_host_dir;
+    if (host_dir.back() != '/')
+        host_dir += '/';
+    std::ifstream file(host_dir + "VERSION");
+    std::string data_version;
+    if (!std::getline(file, data_version) || data_version.empty())
+        data_version = "unknown (no VERSION file)";
+    return "gfpdb " GFPDB_COMMAND_VERSION "\nlibrary " +
+           std::string(GFPDB_VERSION::get_library_version()) + "\ndata " + data_version + " in " +
+           host_dir;
+}
+
 int run(int argc, char** argv) {
     OPTIONS options;
     CLI::App app("Work with the flash database of the device programmer outside the programmer.",
                  "gfpdb");
-    app.set_version_flag("--version", GFPDB_VERSION);
     app.footer(
         "--host-dir defaults to $GFPDB_HOST_DIR, else the bundled data/ folder.\n"
         "--custom-dir defaults to the folder that 'gfpdb config custom-dir' stored in\n"
@@ -147,6 +169,10 @@ int run(int argc, char** argv) {
         ->allow_extra_args(false);
     app.add_flag("--json", options.json, "Machine-readable output (one JSON document)");
     app.add_flag("-v,--verbose", options.verbose, "Debug lines of the database on standard error");
+    // After --host-dir, so that its value is known when the version is shown.
+    app.set_version_flag(
+        "--version", [&options] { return version_text(options.host_dir); },
+        "Versions of the command, library and data");
 
     std::vector<CLI::App*> group_apps;
     for (const GROUP& group : groups) {

@@ -194,6 +194,11 @@ void emit(const SESSION& session, const JSON& document,
         people(std::cout, document);
 }
 
+void print_names(const JSON& rows) {
+    for (const JSON& row : rows)
+        std::cout << row["name"].get<std::string>() << '\n';
+}
+
 std::string shown_path(const std::string& path) {
     std::error_code error;
     std::string here = std::filesystem::current_path(error).string();

@@ -226,6 +226,11 @@ int run_list(SESSION& session) {
         return EXIT_USAGE;
     }
 
+    if (options.names) {
+        for (const JSON& list : lists)
+            print_names(list["devices"]);
+        return EXIT_OK;
+    }
     const JSON document = {
         {"host_folder", session.db_host_dir},
         {"custom_folder", session.custom_dir.empty() ? JSON() : JSON(session.custom_dir)},
@@ -304,6 +309,10 @@ int run_templates(SESSION& session) {
         }
         row["devices"] = users[name];
         rows.push_back(row);
+    }
+    if (session.options.names) {
+        print_names(rows);
+        return EXIT_OK;
     }
     emit(session, {{"templates", rows}}, [](std::ostream& out, const JSON& shown) {
         print_table(out,

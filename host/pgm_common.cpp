@@ -1,6 +1,10 @@
 #include "host/pgm_common.h"
 
+#include <dlfcn.h>
+
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <limits>
 
 namespace {
@@ -22,6 +26,42 @@ char lower(char c) {
 std::string with_slash(std::string dir) {
     if (dir.empty() || dir.back() != '/')
         dir += '/';
+    return dir;
+}
+
+// Anything of this library: its address tells dladdr which file the library was loaded from.
+const char module_anchor = 0;
+
+// The file this code was loaded from: the shared library, or the program it is linked into.
+std::filesystem::path module_file() {
+#ifdef GFPDB_STATIC_HOST
+    std::error_code error;
+    return std::filesystem::read_symlink("/proc/self/exe", error);
+#else
+    Dl_info info{};
+    if (!dladdr(&module_anchor, &info) || !info.dli_fname)
+        return {};
+    return std::filesystem::absolute(info.dli_fname);
+#endif
+}
+
+// A build tree names the source tree's data/ in a file next to the library (or one folder up
+// from a program linked with the static library); an installed library finds its data at a
+// fixed place relative to its own folder, so the prefix can move.
+std::string find_bundled_data_dir() {
+    const std::filesystem::path folder = module_file().parent_path();
+    for (const std::filesystem::path& marker :
+         {folder / "gfpdb-data-dir", folder.parent_path() / "gfpdb-data-dir"}) {
+        std::ifstream file(marker);
+        std::string dir;
+        if (std::getline(file, dir) && !dir.empty())
+            return with_slash(dir);
+    }
+    return with_slash((folder / GFPDB_DATA_FROM_MODULE).lexically_normal().string());
+}
+
+const std::string& bundled_data_dir() {
+    static const std::string dir = find_bundled_data_dir();
     return dir;
 }
 
@@ -122,7 +162,7 @@ std::string PGM_COMMON::pgm_get_common_programmer() {
     const char* env = std::getenv("GFPDB_HOST_DIR");
     if (env && *env)
         return with_slash(env);
-    return GFPDB_BUNDLED_DATA_DIR;
+    return bundled_data_dir();
 }
 
 void PGM_COMMON::set_common_programmer(const std::string& dir) {

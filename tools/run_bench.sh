@@ -5,7 +5,7 @@
 # program, for example --benchmark_filter=construct.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash tools/setup.sh
+bash tools/setup.sh bench
 
 jobs=${GFPDB_JOBS:-2}
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DGFPDB_BUILD_BENCH=ON \

@@ -5,19 +5,19 @@
 # are up to date.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash tools/setup.sh
+bash tools/setup.sh tests
 
 python3 tools/gen_element_classes.py --check
 if [ -f tools/gen_golden_qspi.py ]; then python3 tools/gen_golden_qspi.py --check; fi
 if [ -f tools/check_data.sh ]; then bash tools/check_data.sh; fi
 
 jobs=${GFPDB_JOBS:-2}
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGFPDB_BUILD_TESTS=ON >/dev/null
 cmake --build build -j"$jobs"
 ctest --test-dir build -j"$jobs" --output-on-failure
 bash tools/run_valgrind.sh build
 
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DGFPDB_SANITIZE=ON >/dev/null
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DGFPDB_SANITIZE=ON -DGFPDB_BUILD_TESTS=ON >/dev/null
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir build-asan -j"$jobs" --output-on-failure

@@ -10,6 +10,7 @@ other or on the machine. Run by CTest, one test per group:
 import argparse
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -121,8 +122,25 @@ class Usage(CliCase):
                 self.assert_fits_screen(result.stdout)
         self.assertIn("delete-template", self.ok("--help").stdout)
 
-    def test_version(self):
-        self.assertRegex(self.ok("--version").stdout, r"^\d+\.\d+\.\d+\n$")
+    def test_version_of_command_library_and_chosen_data(self):
+        with open(os.path.join(self.host, "VERSION"), "w") as f:
+            f.write("7.7\n")
+        other = os.path.join(self.tmp, "other")
+        os.mkdir(other)
+        for args, data in ((["--version"], "7.7 in " + self.host + "/"),
+                           (["--host-dir", other, "--version"],
+                            "unknown (no VERSION file) in " + other + "/")):
+            with self.subTest(args=args):
+                self.assertRegex(self.ok(*args).stdout, r"^gfpdb (\d+\.\d+\.\d+)\n"
+                                 r"library \1\ndata " + re.escape(data) + "\n$")
+
+    def test_names_are_the_listed_names(self):
+        for command, key in ((["list", "--family", "72"], "lists"), (["templates"], "templates")):
+            with self.subTest(command=command):
+                document = json.loads(self.ok(*command, "--json").stdout)[key]
+                rows = [d for l in document for d in l["devices"]] if key == "lists" else document
+                self.assertEqual(self.ok(*command, "--names").stdout.split(),
+                                 [row["name"] for row in rows])
 
     def test_global_options_after_the_subcommand(self):
         document = json.loads(self.ok("families", "--json").stdout)
