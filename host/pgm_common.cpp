@@ -29,15 +29,15 @@ std::string with_slash(std::string dir) {
     return dir;
 }
 
-// Anything of this library: its address tells dladdr which file the library was loaded from.
-const char module_anchor = 0;
-
-// The file this code was loaded from: the shared library, or the program it is linked into.
+// The file this code was loaded from: the shared library, or the program it is linked into
+// (for which dladdr would only repeat the program's argv[0]).
 std::filesystem::path module_file() {
 #ifdef GFPDB_STATIC_HOST
     std::error_code error;
     return std::filesystem::read_symlink("/proc/self/exe", error);
 #else
+    // Anything of this library: its address tells dladdr which file holds the library.
+    static const char module_anchor = 0;
     Dl_info info{};
     if (!dladdr(&module_anchor, &info) || !info.dli_fname)
         return {};
