@@ -51,6 +51,8 @@ struct OPTIONS {
     std::string to = "custom";
     std::string from;  // empty: wherever the device's active definition lies
     std::string dir;
+    bool dies_given = false, dummy_given = false, dummy_x4_given = false;
+    bool dry_run = false;
     std::string sfdp;  // an SFDP dump: the file of `sfdp`, or what `add --sfdp` drafts from
 };
 
@@ -175,6 +177,14 @@ const std::vector<GFPDB_OPERATION*>* template_flow(GFPDB_MGR* manager, std::stri
 // The flows a --flow value names: {"sfl", SFL} and/or {"sdm", SDM}; "" names both.
 std::vector<std::pair<std::string, GFPDB_PROG_FLOW_TYPE>> chosen_flows(const std::string& flow);
 
+// A user record as `show` gives it (parameters, flows), and its people form.
+JSON device_json(const SESSION& session, GFPDB_MGR* manager, GFPDB_FLASH* flash);
+void print_shown_device(std::ostream& out, const JSON& device);
+
+// Saves a new record where --to says, and describes what was saved in `document` ("added",
+// "file", "template", "message"); prints why and answers EXIT_REJECTED when it cannot.
+int save_new_device(SESSION& session, GFPDB_MGR* manager, GFPDB_FLASH* flash, JSON& document);
+
 // The subcommands; each answers an EXIT_STATUS.
 int run_families(SESSION& session);
 int run_list(SESSION& session);
@@ -187,6 +197,8 @@ int run_delete(SESSION& session);
 int run_delete_template(SESSION& session);
 int run_config_custom_dir(SESSION& session);
 int run_sfdp(SESSION& session);
+// add --sfdp: a device drafted from the dump's tables and a template.
+int run_add_sfdp(SESSION& session);
 
 // An SFDP dump file in any form it comes in, decoded; prints why and answers false when not.
 bool read_sfdp_file(const std::string& path, GFPDB_SFDP* sfdp);

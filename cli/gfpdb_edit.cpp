@@ -106,10 +106,25 @@ void print_message(std::ostream& out, const JSON& document) {
 
 int run_add(SESSION& session) {
     const OPTIONS& options = session.options;
+    if (!options.sfdp.empty())
+        return run_add_sfdp(session);
+    if (options.density.empty() || options.template_name.empty()) {
+        print_error("add needs --density and --template, or --sfdp to draft them");
+        return EXIT_USAGE;
+    }
     GFPDB_MGR* manager = session.qspi_manager();
     if (!add_values_are_valid(session, manager, options))
         return EXIT_REJECTED;
 
+    JSON document = JSON::object();
+    const int status = save_new_device(session, manager, build_device(manager, options), document);
+    if (status == EXIT_OK)
+        emit(session, document, print_message);
+    return status;
+}
+
+int save_new_device(SESSION& session, GFPDB_MGR* manager, GFPDB_FLASH* flash, JSON& document) {
+    const OPTIONS& options = session.options;
     const std::string folder = options.to == "host" ? session.db_host_dir : session.custom_dir;
     if (folder.empty()) {
         print_error(
@@ -120,7 +135,6 @@ int run_add(SESSION& session) {
     std::error_code error;
     std::filesystem::create_directories(folder, error);
 
-    GFPDB_FLASH* flash = build_device(manager, options);
     // A record the manager did not take stays its own and goes with it: never delete it here.
     if (!manager->update_db(flash, folder)) {
         if (manager->device_exist_in_db(options.name, true))
@@ -133,7 +147,9 @@ int run_add(SESSION& session) {
 
     const std::string file = folder + "pgm_flash_" + options.name + ".xml";
     std::string message = "Added " + options.name + " to " + shown_path(file);
-    JSON document = {{"added", options.name}, {"file", file}, {"template", nullptr}};
+    document["added"] = options.name;
+    document["file"] = file;
+    document["template"] = nullptr;
     if (!options.save_template.empty()) {
         const std::string template_file =
             folder + "pgm_flash_template_" + options.save_template + ".xml";
@@ -142,7 +158,6 @@ int run_add(SESSION& session) {
         document["template"] = {{"name", options.save_template}, {"file", template_file}};
     }
     document["message"] = message;
-    emit(session, document, print_message);
     return EXIT_OK;
 }
 

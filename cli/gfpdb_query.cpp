@@ -125,6 +125,29 @@ void print_device(std::ostream& out, const JSON& device) {
 }
 }  // namespace
 
+JSON device_json(const SESSION& session, GFPDB_MGR* manager, GFPDB_FLASH* flash) {
+    JSON device = device_row(session, flash);
+    JSON parameters = JSON::object();
+    for (const PARAMETER_ROW& row : parameter_rows)
+        if (manager->is_parameter_valid(row.param))
+            parameters[row.key] = parameter_value(flash, row);
+    device["parameters"] = parameters;
+    device["generic_name"] = flash->get_generic_name();
+    device["density_bytes"] = flash->get_density_in_bytes_qword();
+    JSON flows = JSON::object();
+    // SD/MMC devices have no flows; asking for one would stop the program.
+    if (manager->is_flash_operation_supported())
+        for (const auto& [key, flow] : chosen_flows(session.options.flow))
+            flows[key] = flow_json(flash->get_operation_list(flow));
+    device["flows"] = flows;
+    device["flash"] = flash_kind_name(manager);
+    return device;
+}
+
+void print_shown_device(std::ostream& out, const JSON& device) {
+    print_device(out, device);
+}
+
 const std::vector<GFPDB_OPERATION*>* template_flow(GFPDB_MGR* manager, std::string name,
                                                    GFPDB_PROG_FLOW_TYPE flow) {
     for (int i = 0; i < GFPDB_PROG_FLOW_TEMPLATE_COUNT; ++i)
@@ -267,21 +290,7 @@ int run_show(SESSION& session) {
     if (manager->device_is_legacy(name, true)) {
         device = legacy_row(name);
     } else {
-        GFPDB_FLASH* flash = manager->get_flash(name, true);
-        device = device_row(session, flash);
-        JSON parameters = JSON::object();
-        for (const PARAMETER_ROW& row : parameter_rows)
-            if (manager->is_parameter_valid(row.param))
-                parameters[row.key] = parameter_value(flash, row);
-        device["parameters"] = parameters;
-        device["generic_name"] = flash->get_generic_name();
-        device["density_bytes"] = flash->get_density_in_bytes_qword();
-        JSON flows = JSON::object();
-        // SD/MMC devices have no flows; asking for one would stop the program.
-        if (manager->is_flash_operation_supported())
-            for (const auto& [key, flow] : chosen_flows(session.options.flow))
-                flows[key] = flow_json(flash->get_operation_list(flow));
-        device["flows"] = flows;
+        device = device_json(session, manager, manager->get_flash(name, true));
     }
     device["flash"] = flash_kind_name(manager);
     emit(session, device, print_device);

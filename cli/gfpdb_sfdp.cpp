@@ -6,6 +6,7 @@
 
 #include "cli/gfpdb_cli.h"
 #include "pgm/gfpdb/gfpdb_sfdp.h"
+#include "pgm/gfpdb/gfpdb_sfdp_draft.h"
 
 namespace gfpdb_cli {
 namespace {
@@ -36,9 +37,9 @@ struct ENTER_ROW {
 const ENTER_ROW enter_rows[] = {
     {GFPDB_SFDP_ENTER_4B_B7, "B7"},
     {GFPDB_SFDP_ENTER_4B_WREN_B7, "06+B7"},
-    {GFPDB_SFDP_ENTER_4B_EXT_ADDR_REG, "extended-address-register"},
+    {GFPDB_SFDP_ENTER_4B_EXT_ADDR_REG, "ext-addr-register"},
     {GFPDB_SFDP_ENTER_4B_BANK_REG, "bank-register"},
-    {GFPDB_SFDP_ENTER_4B_NV_CONFIG_REG, "nv-config-register"},
+    {GFPDB_SFDP_ENTER_4B_NV_CONFIG_REG, "nv-config"},
     {GFPDB_SFDP_ENTER_4B_DEDICATED_OPCODES, "4-byte-opcodes"},
     {GFPDB_SFDP_ENTER_4B_ALWAYS, "always"},
 };
@@ -104,13 +105,13 @@ std::string list_text(const JSON& list) {
 }
 
 void print_sfdp(std::ostream& out, const JSON& shown) {
-    std::string tables = "Basic Flash Parameter Table alone";
+    std::string tables = "basic table alone";
     if (!shown["revision"].is_null())
-        tables = "SFDP " + shown["revision"].get<std::string>() + ", Basic Flash Parameter Table " +
+        tables = "SFDP " + shown["revision"].get<std::string>() + ", basic table " +
                  shown["bfpt_revision"].get<std::string>();
-    tables += " (" + std::to_string(shown["bfpt_dwords"].get<unsigned>()) + " DWORDs)";
+    tables += " of " + std::to_string(shown["bfpt_dwords"].get<unsigned>()) + " DWORDs";
     if (shown["table_4byte"].get<bool>())
-        tables += ", 4-byte address instruction table";
+        tables += ", 4-byte table";
     const JSON& pp = shown["page_program_us"];
     print_fields(
         out, "",
@@ -153,6 +154,76 @@ void print_sfdp(std::ostream& out, const JSON& shown) {
             print_text(out, "  ", "    ", warning.get<std::string>());
     }
 }
+// One row per value the user gives beside the dump, checked before anything is drafted.
+struct GIVEN_VALUE {
+    const char* option;
+    GFPDB_FLASH_PARAM param;
+    std::string OPTIONS::*text;
+};
+const GIVEN_VALUE given_values[] = {
+    {"NAME", GFPDB_FLASH_PARAM_NAME, &OPTIONS::name},
+    {"--id", GFPDB_FLASH_PARAM_ID, &OPTIONS::id},
+    {"--voltage", GFPDB_FLASH_PARAM_IO_VOLTAGE, &OPTIONS::voltage},
+    {"--save-template", GFPDB_FLASH_PARAM_TEMPLATE_NAME, &OPTIONS::save_template},
+};
+
+// The drafted values through the same validators as typed ones.
+struct DRAFTED_VALUE {
+    const char* what;
+    GFPDB_FLASH_PARAM param;
+};
+const DRAFTED_VALUE drafted_values[] = {
+    {"density", GFPDB_FLASH_PARAM_DENSITY},
+    {"die count", GFPDB_FLASH_PARAM_TOTAL_DIE},
+    {"dummy clock cycles", GFPDB_FLASH_PARAM_DUMMY_CLK_CYCLE},
+    {"x4 dummy clock cycles", GFPDB_FLASH_PARAM_DUMMY_CLK_CYCLE_X4},
+    {"template", GFPDB_FLASH_PARAM_PROG_FLOW_TEMPLATE},
+};
+
+bool drafted_values_are_valid(GFPDB_MGR* manager, GFPDB_FLASH* flash) {
+    bool valid = true;
+    for (const DRAFTED_VALUE& value : drafted_values) {
+        std::string error;
+        const bool accepted =
+            value.param == GFPDB_FLASH_PARAM_DENSITY
+                ? manager->is_parameter_valid(value.param, flash->get_density(), &error)
+            : value.param == GFPDB_FLASH_PARAM_PROG_FLOW_TEMPLATE
+                ? manager->is_parameter_valid(value.param, flash->get_parameter_value(value.param),
+                                              &error)
+                : manager->is_parameter_valid(
+                      value.param, flash->get_parameter_value_in_dword(value.param), &error);
+        if (!accepted) {
+            print_error(std::string("drafted ") + value.what + " rejected: " + error);
+            valid = false;
+        }
+    }
+    return valid;
+}
+
+void print_draft(std::ostream& out, const JSON& shown) {
+    print_table(out, {{"Value", "what"}, {"Drafted", "value"}, {"From", "source"}},
+                shown["drafted"]);
+    bool noted = false;
+    for (const JSON& row : shown["drafted"])
+        if (!row["note"].get<std::string>().empty()) {
+            if (!noted)
+                out << "\nNotes\n";
+            noted = true;
+            print_text(out, "  ", "    ",
+                       row["what"].get<std::string>() + ": " + row["note"].get<std::string>());
+        }
+    if (!shown["warnings"].empty()) {
+        out << "\nSFDP warnings\n";
+        for (const JSON& warning : shown["warnings"])
+            print_text(out, "  ", "    ", warning.get<std::string>());
+    }
+    if (shown.contains("device")) {
+        out << '\n';
+        print_shown_device(out, shown["device"]);
+    }
+    if (shown.contains("message"))
+        out << '\n' << shown["message"].get<std::string>() << '\n';
+}
 }  // namespace
 
 bool read_sfdp_file(const std::string& path, GFPDB_SFDP* sfdp) {
@@ -177,6 +248,72 @@ int run_sfdp(SESSION& session) {
         return EXIT_REJECTED;
     emit(session, sfdp_json(sfdp), print_sfdp);
     return EXIT_OK;
+}
+
+}  // namespace gfpdb_cli
+
+namespace gfpdb_cli {
+
+int run_add_sfdp(SESSION& session) {
+    const OPTIONS& options = session.options;
+    GFPDB_SFDP sfdp;
+    if (!read_sfdp_file(options.sfdp, &sfdp))
+        return EXIT_REJECTED;
+    GFPDB_MGR* manager = session.qspi_manager();
+    bool valid = true;
+    for (const GIVEN_VALUE& value : given_values) {
+        std::string error;
+        const std::string& text = options.*value.text;
+        if (value.param == GFPDB_FLASH_PARAM_TEMPLATE_NAME && text.empty())
+            continue;
+        if (!manager->is_parameter_valid(value.param, text, &error)) {
+            print_error(std::string(value.option) + " rejected: " + error);
+            valid = false;
+        }
+    }
+    if (!valid)
+        return EXIT_REJECTED;
+
+    GFPDB_SFDP_DRAFT_INPUT input;
+    input.id = options.id;
+    input.voltage = options.voltage;
+    input.density = options.density;
+    input.dies = options.dies_given ? static_cast<int>(options.dies) : -1;
+    input.dummy = options.dummy_given ? static_cast<int>(options.dummy) : -1;
+    input.dummy_x4 = options.dummy_x4_given ? static_cast<int>(options.dummy_x4) : -1;
+    input.template_name = options.template_name;
+    GFPDB_FLASH* flash = manager->create_flash(options.name);
+    GFPDB_SFDP_DRAFT draft;
+    std::string error;
+    if (!gfpdb_sfdp_draft_device(manager, sfdp, input, flash, &draft, &error)) {
+        print_error(options.sfdp + ": " + error);
+        return EXIT_REJECTED;
+    }
+    if (!options.save_template.empty())
+        flash->set_parameter_value(GFPDB_FLASH_PARAM_TEMPLATE_NAME, options.save_template);
+    if (!drafted_values_are_valid(manager, flash))
+        return EXIT_REJECTED;
+
+    JSON rows = JSON::array();
+    for (const GFPDB_SFDP_DRAFT_VALUE& value : draft.report)
+        rows.push_back({{"what", value.what},
+                        {"value", value.value},
+                        {"source", value.source},
+                        {"note", value.note}});
+    JSON document = {{"drafted", rows}, {"warnings", sfdp.warnings}};
+    if (options.dry_run) {
+        JSON device = device_json(session, manager, flash);
+        device["source"] = "draft";
+        device["removable"] = true;
+        device["folder"] = "not saved";
+        document["device"] = device;
+        emit(session, document, print_draft);
+        return EXIT_OK;
+    }
+    const int status = save_new_device(session, manager, flash, document);
+    if (status == EXIT_OK)
+        emit(session, document, print_draft);
+    return status;
 }
 
 }  // namespace gfpdb_cli

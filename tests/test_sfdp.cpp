@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "pgm/gfpdb/gfpdb_sfdp.h"
+#include "pgm/gfpdb/gfpdb_sfdp_draft.h"
+#include "support/qspi_fixture.h"
 
 namespace {
 
@@ -210,3 +212,110 @@ TEST(Sfdp, UnreadableTextNamesItsLine) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Drafting
+
+namespace {
+
+struct DRAFT_CASE {
+    const char* dump;
+    const char* id;
+    const char* voltage;
+    const char* template_name;
+    int mode;            // addressing mode of every read, program and erase
+    bool enters_4byte;   // 0xB7 in each flow's Initialization (else 4-byte opcodes above 16 MB)
+    const char* erases;  // sizes of the Erase operation
+    uint32_t dummy_x4;
+    int poll;  // opcode of every busy poll
+};
+const DRAFT_CASE draft_cases[] = {
+    // 4-byte table lacks the 32 KB erase: the 0x06 + 0xB7 entry the tables name
+    {"mt25qu256a_20bb19", "0x20 0xBB 0x19", "1.8V", "Micron", 4, true, "4096 32768 65536 ", 10,
+     0x70},
+    {"w25q128jv_ef4018", "0xEF 0x40 0x18", "3.0V/3.3V", "Winbond", 3, false, "4096 32768 65536 ", 6,
+     0x05},
+    // no times, page size, polling or x4 read in a 9-DWORD table
+    {"mx25l1606e_c22015", "0xC2 0x20 0x15", "3.0V/3.3V", "Macronix", 3, false, "4096 65536 ", 8,
+     0x05},
+    // 0xD8 listed for two sizes: the larger; the bank-register template gets 0xB7
+    {"s25fs256t_342b19", "0x34 0x2B 0x19", "1.8V", "Cypress", 4, true, "131072 ", 10, 0x05},
+    // no template for 0xC8: the closest; every 4-byte opcode listed
+    {"gd25lb512me_c8671a", "0xC8 0x67 0x1A", "1.8V", "Winbond", 4, false, "4096 32768 65536 ", 6,
+     0x05},
+    // the 256-byte page erase is left out
+    {"p25q16h_856015", "0x85 0x60 0x15", "3.0V/3.3V", "Winbond", 3, false, "4096 32768 65536 ", 6,
+     0x05},
+};
+
+bool is_4byte_opcode(uint32_t opcode) {
+    for (uint32_t four : {0x12, 0x13, 0x0C, 0x21, 0x5C, 0xDC})
+        if (opcode == four)
+            return true;
+    return false;
+}
+
+}  // namespace
+
+class SfdpDraft : public gfpdb_test::QSPI_DB_TEST {};
+
+TEST_F(SfdpDraft, EachDumpDraftsADeviceWhoseFlowsFitThePartAndThatSaves) {
+    for (const DRAFT_CASE& c : draft_cases) {
+        SCOPED_TRACE(c.dump);
+        GFPDB_SFDP sfdp;
+        std::string error;
+        ASSERT_TRUE(gfpdb_sfdp_read_dump(
+            read_text(source_dir + "/tests/data/sfdp/" + c.dump + ".hex"), &sfdp, &error));
+        auto mgr = load();
+        GFPDB_FLASH* flash = mgr->create_flash(std::string("D_") + c.dump);
+        GFPDB_SFDP_DRAFT_INPUT input;
+        input.id = c.id;
+        input.voltage = c.voltage;
+        GFPDB_SFDP_DRAFT draft;
+        ASSERT_TRUE(gfpdb_sfdp_draft_device(mgr.get(), sfdp, input, flash, &draft, &error))
+            << error;
+        EXPECT_EQ(draft.template_name, c.template_name);
+        EXPECT_EQ(flash->get_parameter_value_in_dword(GFPDB_FLASH_PARAM_DUMMY_CLK_CYCLE_X4),
+                  c.dummy_x4);
+        for (GFPDB_PROG_FLOW_TYPE flow : {GFPDB_PROG_FLOW_TYPE_SFL, GFPDB_PROG_FLOW_TYPE_SDM}) {
+            std::string erases;
+            bool enters = false;
+            for (GFPDB_OPERATION* op : *flash->get_operation_list(flow))
+                for (GFPDB_ACTION* action : *op->get_action_list()) {
+                    // every type but Custom has its command second
+                    const std::vector<GFPDB_ACT_PROPERTY> p = action->get_property_enum_list();
+                    const GFPDB_ACT_TYPE type = action->get_action_type();
+                    if (type == GFPDB_ACT_TYPE_CUSTOM)
+                        continue;
+                    const uint32_t opcode = action->get_property_value_in_dword(p[1]);
+                    if (type == GFPDB_ACT_TYPE_ERASE)
+                        erases +=
+                            action->get_property_value(GFPDB_ACT_PROPERTY_ERASE_ERASE_SIZE) + " ";
+                    if (type == GFPDB_ACT_TYPE_WRITE_REGISTER && opcode == 0xB7)
+                        enters = op->get_operation_type() == GFPDB_OP_TYPE_INITIALIZATION;
+                    if (type == GFPDB_ACT_TYPE_READ_REGISTER &&
+                        action->get_property_value_in_dword(
+                            GFPDB_ACT_PROPERTY_READ_REG_ATTEMPT_COUNT) > 1) {
+                        EXPECT_EQ(opcode, uint32_t(c.poll));
+                    }
+                    if (type == GFPDB_ACT_TYPE_WRITE_DATA || type == GFPDB_ACT_TYPE_READ_DATA ||
+                        type == GFPDB_ACT_TYPE_ERASE) {
+                        const GFPDB_ACT_PROPERTY mode =
+                            type == GFPDB_ACT_TYPE_WRITE_DATA
+                                ? GFPDB_ACT_PROPERTY_WRITE_DATA_ADDRESSING_MODE
+                            : type == GFPDB_ACT_TYPE_READ_DATA
+                                ? GFPDB_ACT_PROPERTY_READ_DATA_ADDRESSING_MODE
+                                : GFPDB_ACT_PROPERTY_ERASE_ADDRESSING_MODE;
+                        EXPECT_EQ(action->get_property_value_in_dword(mode), uint32_t(c.mode));
+                        EXPECT_EQ(is_4byte_opcode(opcode), c.mode == 4 && !c.enters_4byte)
+                            << std::hex << opcode;
+                    }
+                }
+            EXPECT_EQ(erases, c.erases);
+            EXPECT_EQ(enters, c.enters_4byte);
+        }
+        // Saving validates every value and property; the reloaded record is the draft.
+        ASSERT_TRUE(mgr->update_db(flash, custom_dir()));
+        EXPECT_TRUE(load()->device_exist_in_db(std::string("D_") + c.dump, true));
+    }
+}

@@ -537,6 +537,33 @@ class AddDelete(CliCase):
         self.ok("delete", "GF_T")
         self.assertEqual(self.snapshot(), before)
 
+    def test_sfdp_decodes_and_drafts_a_device(self):
+        dump = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data", "sfdp",
+                            "w25q128jv_ef4018.hex")
+        decoded = self.json_of("sfdp", dump)
+        self.assertEqual([decoded[key] for key in ("density", "density_bytes", "address_bytes",
+                                                   "page_size", "poll", "quad_enable")],
+                         ["128Mb", 16777216, "3", 256, "status-wip", 4])
+        self.assertEqual([(row["size"], row["opcode"]) for row in decoded["erase_types"]],
+                         [(4096, "0x20"), (32768, "0x52"), (65536, "0xD8")])
+        self.assertIn({"mode": "1-4-4", "opcode": "0xEB", "dummy": 6},
+                      [{key: row[key] for key in ("mode", "opcode", "dummy")}
+                       for row in decoded["reads"]])
+        self.assert_fits_screen(self.ok("sfdp", dump).stdout)
+        before = self.snapshot()
+        given = ("--id", "0xEF 0x40 0x18", "--voltage", "3.0V/3.3V", "--dummy-x4", "4")
+        self.assert_fits_screen(self.ok("add", "GF_S", "--sfdp", dump, *given,
+                                        "--dry-run").stdout)
+        self.assertEqual(self.snapshot(), before)
+        rows = {row["what"]: row for row in
+                self.json_of("add", "GF_S", "--sfdp", dump, *given)["drafted"]}
+        self.assertEqual([rows[what]["source"] for what in ("Density", "x4 dummy clock cycles",
+                                                            "Template")],
+                         ["SFDP", "option", "template"])
+        parameters = self.json_of("show", "GF_S")["parameters"]
+        self.assertEqual((parameters["density"], parameters["dummy_clock_cycle_x4"]),
+                         ("128Mb", 4))
+
     REJECTED = [
         # option, value, what standard error says
         ("--id", "0xZZ", "--id rejected: Device ID '0xZZ' is invalid."),
