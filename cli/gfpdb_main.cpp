@@ -52,7 +52,7 @@ void define_add(CLI::App& command, OPTIONS& options) {
     command.add_option("--id", options.id, "ID bytes, such as \"0xEF 0x40 0x18\"")->required();
     command.add_option("--voltage", options.voltage, "I/O voltage: 1.8V or 3.0V/3.3V")->required();
     command.add_option("--density", options.density,
-                       "One of 1Mb, 2Mb, 4Mb ... 2048Mb (powers of 2); required without --sfdp");
+                       "1Mb, 2Mb, 4Mb ... 2048Mb; needed without --sfdp");
     command.add_option("--dies", options.dies, "Number of dies")
         ->capture_default_str()
         ->each([&options](const std::string&) { options.dies_given = true; });
@@ -63,10 +63,9 @@ void define_add(CLI::App& command, OPTIONS& options) {
         ->capture_default_str()
         ->each([&options](const std::string&) { options.dummy_x4_given = true; });
     command.add_option("--template", options.template_name,
-                       "Template whose two flows the device copies (required without --sfdp)");
+                       "Template of the flows; needed without --sfdp");
     command.add_option("--sfdp", options.sfdp, "Draft the device from this SFDP dump of the chip");
-    command.add_flag("--dry-run", options.dry_run,
-                     "With --sfdp: print the drafted device, save nothing");
+    command.add_flag("--dry-run", options.dry_run, "With --sfdp: show the draft, save nothing");
     command.add_option("--save-template", options.save_template,
                        "Also save the flows as this user template");
     command.add_option("--to", options.to, "Folder to save into")
