@@ -519,10 +519,11 @@ bool gfpdb_sfdp_draft_device(GFPDB_MGR* manager, const GFPDB_SFDP& sfdp,
         const uint8_t manufacturer = ok && size > 0 ? id[0] : 0;
         delete[] id;
         chosen = gfpdb_sfdp_template_of_manufacturer(manufacturer);
-        source = "template";
+        source = "ID";
         note = "the ID's manufacturer byte " + hex(manufacturer);
         if (chosen.empty()) {
             chosen = gfpdb_sfdp_closest_template(sfdp);
+            source = "SFDP";
             note =
                 "closest to the tables' busy poll, quad enable and 4-byte entry (no template "
                 "for manufacturer " +

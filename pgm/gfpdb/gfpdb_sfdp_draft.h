@@ -25,7 +25,7 @@ struct GFPDB_SFDP_DRAFT_INPUT {
 struct GFPDB_SFDP_DRAFT_VALUE {
     std::string what;    // "Density", "Erase", ...
     std::string value;   // as the device holds it
-    std::string source;  // "SFDP", "template", "option" or "default"
+    std::string source;  // "SFDP", "template", "option", "ID" or "default"
     std::string note;    // why, when the source is not the obvious one
 };
 

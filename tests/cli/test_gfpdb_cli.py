@@ -559,7 +559,7 @@ class AddDelete(CliCase):
                 self.json_of("add", "GF_S", "--sfdp", dump, *given)["drafted"]}
         self.assertEqual([rows[what]["source"] for what in ("Density", "x4 dummy clock cycles",
                                                             "Template")],
-                         ["SFDP", "option", "template"])
+                         ["SFDP", "option", "ID"])
         parameters = self.json_of("show", "GF_S")["parameters"]
         self.assertEqual((parameters["density"], parameters["dummy_clock_cycle_x4"]),
                          ("128Mb", 4))
