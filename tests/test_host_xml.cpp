@@ -1,6 +1,8 @@
 // The XML file functions: schema checks and their cache, safe parsing into typed trees, and
 // writing through a temporary file.
-#include <unistd.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 #include "h/pgm_common_xml_gfpdb_qspi_auto_export.h"
 #include "h/pgm_common_xml_gfpdb_sdmmc_auto_export.h"
@@ -313,11 +315,8 @@ TEST_F(HostXml, WrittenFilesReadBackTheSame) {
     EXPECT_EQ(static_cast<TEST_DELAY*>(root->delays[0])->unit, "ms");
 
     // No temporary file is left behind.
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(m_dir.path()))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"pgm_flash_round.xml", "test.xsd"}));
+    EXPECT_EQ(gfpdb_test::listing(m_dir.path()),
+              (std::vector<std::string>{"pgm_flash_round.xml", "test.xsd"}));
 }
 
 TEST_F(HostXml, DefaultsAreWrittenForUnsetAttributes) {
@@ -335,15 +334,20 @@ TEST_F(HostXml, FailedWriteLeavesTheOldFile) {
     auto tree = sample_tree();
     EXPECT_FALSE(PGM_COMMON_XML::write_xml(tree.get(), m_dir / "missing/pgm_flash_x.xml"));
     EXPECT_FALSE(PGM_COMMON_XML::write_xml(nullptr, m_dir / "null.xml"));
-
-    const std::string locked = m_dir / "locked/";
-    const std::string file = locked + "pgm_flash_x.xml";
+    // A file size limit fails the write for any user, root included.
+    const std::string file = m_dir / "pgm_flash_x.xml";
     write_file(file, "old content");
-    fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
-    if (access(locked.c_str(), W_OK) == 0)
-        GTEST_SKIP() << "the folder stays writable for this user";
-    EXPECT_FALSE(PGM_COMMON_XML::write_xml(tree.get(), file));
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit tiny = saved;
+    tiny.rlim_cur = 16;
+    std::signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &tiny);
+    const bool written = PGM_COMMON_XML::write_xml(tree.get(), file);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    EXPECT_FALSE(written);
     EXPECT_EQ(read_file(file), "old content");
+    EXPECT_EQ(gfpdb_test::listing(m_dir.path()).size(), 2u) << "the temporary file is gone";
 }
 
 // The bundled golden files pass their schemas and build complete typed trees.

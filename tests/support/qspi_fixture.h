@@ -50,16 +50,6 @@ inline std::string custom_action(const std::string& description,
            direction + "</DIRECTION></ACTION>\n";
 }
 
-inline std::string read_data_action(const std::string& dummy_clock_cycle) {
-    return "<ACTION type=\"READ_DATA\"><NAME>Fast read</NAME><COMMAND>0x0B</COMMAND>"
-           "<ADDRESS>from .jic file</ADDRESS><DATA_LENGTH>from .jic file</DATA_LENGTH>"
-           "<EXPECTED_DATA>from .jic file</EXPECTED_DATA><EXPECTED_DATA_MASK/>"
-           "<ADDRESSING_MODE>3</ADDRESSING_MODE><ACT_DUMMY_CLOCK_CYCLE>" +
-           dummy_clock_cycle +
-           "</ACT_DUMMY_CLOCK_CYCLE><DELAY unit=\"us\">0</DELAY><BUS_WIDTH>1-1-1</BUS_WIDTH>"
-           "</ACTION>\n";
-}
-
 // Both flows with all five operations; the SFL flow starts with a Write Register action and
 // its Erase operation holds `sfl_erase_actions`.
 inline std::string flow_xml(const std::string& sfl_erase_actions = "") {
@@ -102,15 +92,6 @@ inline std::string template_xml(const std::string& name,
                                 const std::string& sfl_erase_actions = "") {
     return "<USER_TEMPLATE><TEMPLATE_NAME>" + name + "</TEMPLATE_NAME>\n" +
            flow_xml(sfl_erase_actions) + "</USER_TEMPLATE>\n";
-}
-
-// The file names of a folder, in byte order.
-inline std::vector<std::string> listing(const std::string& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 // ---------------------------------------------------------------------------------------------
