@@ -1,12 +1,11 @@
-// User files that attack the loader: entities and DTDs reaching for local files or the
-// network, entity bombs, deep nesting, huge values, foreign encodings, truncated and empty
-// files, numbers past 32 bits, things that are not files, and actions whose children the
+// User files that attack the loader: entities and DTDs reaching for the network, entity
+// bombs, deep nesting, huge values, foreign encodings, truncated and empty files, numbers past
+// 32 bits, things that are not files, and actions whose children the
 // schema cannot tie to their type. Each load ends within a generous bound, the file is named
 // where it is refused, and its devices are dropped as the loading rules say.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -25,28 +24,7 @@ namespace {
 using namespace gfpdb_test;
 
 // ---------------------------------------------------------------------------------------------
-// Watching for reads and connections
-
-// Reports whether anyone opened one of the watched files since it was made.
-class OPEN_WATCH {
-public:
-    explicit OPEN_WATCH(const std::vector<std::string>& files)
-        : m_fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
-        EXPECT_GE(m_fd, 0);
-        for (const std::string& file : files)
-            EXPECT_GE(inotify_add_watch(m_fd, file.c_str(), IN_OPEN | IN_ACCESS), 0) << file;
-    }
-    ~OPEN_WATCH() { close(m_fd); }
-    OPEN_WATCH(const OPEN_WATCH&) = delete;
-    OPEN_WATCH& operator=(const OPEN_WATCH&) = delete;
-    bool anything_opened() const {
-        alignas(inotify_event) char buffer[4096];
-        return read(m_fd, buffer, sizeof buffer) > 0;
-    }
-
-private:
-    int m_fd;
-};
+// Watching for connections
 
 // A local TCP port that listens and reports whether anyone connected.
 class LISTENER {
@@ -204,39 +182,6 @@ protected:
 
 // ---------------------------------------------------------------------------------------------
 // Reaching outside
-
-TEST_F(HostileFiles, EntitiesReachingForALocalFileAreRefusedUnread) {
-    TEMP_DIR outside;
-    const std::string secret = outside / "secret.txt";
-    const std::string dtd = outside / "leak.dtd";
-    write_file(secret, "TOP-SECRET-CONTENT");
-    write_file(dtd, "<!ENTITY leak SYSTEM \"file://" + secret + "\">\n<!ENTITY % p \"\">");
-    const std::pair<std::string, std::string> documents[] = {
-        {"pgm_flash_file_entity.xml",
-         "<!DOCTYPE QSPI_FLASH [<!ENTITY x SYSTEM \"file://" + secret + "\">]>\n"},
-        {"pgm_flash_parameter_entity.xml", "<!DOCTYPE QSPI_FLASH [<!ENTITY % p SYSTEM \"" + dtd +
-                                               "\"> %p; <!ENTITY x \"&leak;\">]>\n"},
-        {"pgm_flash_external_dtd.xml",
-         "<!DOCTYPE QSPI_FLASH SYSTEM \"" + dtd + "\" [<!ENTITY x \"&leak;\">]>\n"},
-    };
-    for (const auto& [name, doctype] : documents)
-        write_file(custom_dir() + name, utf8_declaration + doctype + qspi_root(device_xml("&x;")));
-    write_custom_file("pgm_flash_z_good.xml", device_xml("GOOD"));
-
-    OPEN_WATCH watch({secret, dtd});
-    MESSAGE_RECORDER recorder;
-    auto mgr = load_qspi();
-    EXPECT_FALSE(watch.anything_opened());
-    EXPECT_TRUE(recorder.posted.empty());
-    for (const auto& [name, doctype] : documents) {
-        SCOPED_TRACE(name);
-        expect_skipped(recorder, name, "a DOCTYPE is not allowed in a database file");
-    }
-    EXPECT_EQ(mgr->m_flash_db_custom_dir_map.size(), 1u);
-    EXPECT_TRUE(mgr->device_exist_in_db("GOOD", true));
-    for (const std::string& line : recorder.debug)
-        EXPECT_EQ(line.find("TOP-SECRET"), std::string::npos) << line;
-}
 
 TEST_F(HostileFiles, NetworkReferencesAreNeverFetched) {
     LISTENER server;
