@@ -142,15 +142,6 @@ TEST_F(SDMMC_TEST, WithCustomSettingReadsBothDirectories) {
     EXPECT_TRUE(recorder.posted.empty());
 }
 
-TEST_F(SDMMC_TEST, CustomDirectoryEqualToHostIsReadOnce) {
-    cfg_set_value("pgm_enable_custom_sdmmc", true);
-    write_file(host.xml_dir() + "pgm_flash_host.xml", sdmmc_xml({{"HOST_C", "1.8V", "8GB"}}));
-    GFPDB_MGR::set_db_custom_dir(host.xml_dir());
-    GFPDB_SDMMC_MGR mgr;
-    EXPECT_EQ(file_lines().size(), 1u);
-    EXPECT_TRUE(recorder.posted.empty());  // a second reading would be a duplicate
-}
-
 TEST_F(SDMMC_TEST, InvalidValueStopsItsFileKeepingEarlierCards) {
     struct CASE {
         CARD bad;
@@ -172,21 +163,6 @@ TEST_F(SDMMC_TEST, InvalidValueStopsItsFileKeepingEarlierCards) {
         EXPECT_EQ(names(mgr), (NAMES{"FIRST", "GOLD_A", "GOLD_B", "NEXT_FILE"}));
         EXPECT_EQ(recorder.ids(), c.warnings);
     }
-}
-
-TEST_F(SDMMC_TEST, DuplicateInOneDirectoryPostsErrorAndDropsTheRest) {
-    cfg_set_value("pgm_enable_custom_sdmmc", true);
-    // Golden and host files share the host directory, so a host file may not reuse a golden name.
-    write_file(host.xml_dir() + "pgm_flash_host.xml", sdmmc_xml({{"HOST_C", "1.8V", "8GB"},
-                                                                 {"GOLD_A", "1.8V", "8GB"},
-                                                                 {"HOST_AFTER", "1.8V", "8GB"}}));
-    GFPDB_SDMMC_MGR mgr;
-    EXPECT_EQ(names(mgr), (NAMES{"GOLD_A", "GOLD_B", "HOST_C"}));
-    EXPECT_EQ(mgr.get_flash("GOLD_A", true)->get_density(), "4GB");
-    ASSERT_EQ(recorder.posted.size(), 1u);
-    EXPECT_EQ(recorder.posted[0].id, GFPDB_FOUND_DUPLICATED_FLASH_IN_DB);
-    EXPECT_EQ(recorder.posted[0].type, MSG_POST_TYPE_ERROR);
-    EXPECT_NE(recorder.posted[0].text.find(host.xml_dir()), std::string::npos);
 }
 
 TEST_F(SDMMC_TEST, IncompleteUserCardNeverStopsTheProgram) {
