@@ -131,7 +131,6 @@ public:
     }
     const std::string& host_dir() const { return m_host; }
     const std::string& custom_dir() const { return m_custom; }
-    const std::string& scratch_dir() const { return m_scratch; }
     // How many messages have been posted so far.
     size_t posted() const { return m_posted; }
 
@@ -176,11 +175,9 @@ private:
         m_root = pattern + "/";
         m_host = m_root + "host/";
         m_custom = m_root + "custom/";
-        m_scratch = m_root + "scratch/";
         const std::string bundled = std::string(GFPDB_SOURCE_DIR) + "/data/";
         fs::create_directories(m_host + "xml");
         fs::create_directories(m_custom);
-        fs::create_directories(m_scratch);
         fs::copy(bundled + "xsd", m_host + "xsd", fs::copy_options::recursive);
         fs::copy(bundled + "device", m_host + "device", fs::copy_options::recursive);
         const std::string golden =
@@ -211,7 +208,7 @@ private:
         });
     }
 
-    std::string m_root, m_host, m_custom, m_scratch;
+    std::string m_root, m_host, m_custom;
     size_t m_posted = 0;
 };
 

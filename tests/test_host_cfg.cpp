@@ -53,18 +53,6 @@ TEST_F(HostCfg, BadLinesAreReportedOnceAndIgnored) {
     EXPECT_EQ(errors.find(ini + ":3:"), errors.rfind(ini + ":3:")) << errors;
 }
 
-TEST_F(HostCfg, CustomDirectoryEntryRoundTrip) {
-    const std::string ini = m_dir / "new/folder/user.ini";
-    cfg_set_user_ini_file(ini);
-    EXPECT_EQ(cfg_get_user_ini_value(CFG_USER_INI_GFPDB_CUSTOM_DB_DIR), "");
-    EXPECT_TRUE(cfg_set_user_ini_value(CFG_USER_INI_GFPDB_CUSTOM_DB_DIR, "/home/u/flash db/"));
-    EXPECT_EQ(cfg_get_user_ini_value(CFG_USER_INI_GFPDB_CUSTOM_DB_DIR), "/home/u/flash db/");
-    EXPECT_TRUE(cfg_write_user_ini_file());
-
-    cfg_set_user_ini_file(ini);  // read again from disk
-    EXPECT_EQ(cfg_get_user_ini_value(CFG_USER_INI_GFPDB_CUSTOM_DB_DIR), "/home/u/flash db/");
-}
-
 TEST_F(HostCfg, WritingKeepsTheOtherLines) {
     const std::string ini = m_dir / "user.ini";
     write_file(ini, "# mine\npgm_enable_sdmmc=on\npgm_gfpdb_custom_db_dir=/old\n");

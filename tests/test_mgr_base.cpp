@@ -649,20 +649,6 @@ TEST_F(MgrBaseSettings, CustomFolderRoundTripsWithATrailingSlash) {
 // ---------------------------------------------------------------------------------------------
 // Vocabulary and message catalogue
 
-TEST(MgrCatalogue, ThirtyThreeIdsAreRegisteredInOrder) {
-    const std::vector<unsigned> ids = {
-        20473, 20474, 20475, 20476, 20535, 20477, 20478, 20479, 20543, 20481, 20482,
-        20510, 20485, 20486, 20494, 20495, 20496, 20497, 20498, 20499, 20500, 20501,
-        20502, 20503, 20504, 20505, 20507, 20509, 20560, 20673, 20674, 20675, 20676};
-    EXPECT_EQ(MSG_ID_REGISTRAR::registered_ids(), ids);
-    for (unsigned id : ids) {
-        MSG_POST_TYPE type = MSG_POST_TYPE_WARNING;
-        ASSERT_TRUE(MSG_ID_REGISTRAR::is_registered(id, &type)) << id;
-        const bool error = id == 20482 || id == 20510;
-        EXPECT_EQ(type, error ? MSG_POST_TYPE_ERROR : MSG_POST_TYPE_WARNING) << id;
-    }
-}
-
 TEST(MgrCatalogue, FilteredWarningShowsNothingButTheErrorTextIsStillGiven) {
     TEST_MGR mgr;
     MESSAGE_RECORDER recorder;

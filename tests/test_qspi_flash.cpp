@@ -66,27 +66,22 @@ std::unique_ptr<GFPDB_QSPI_FLASH> filled_flash() {
 // ---------------------------------------------------------------------------------------------
 // Parameters
 
-TEST(QspiFlashParameters, NewFlashIsEmpty) {
-    GFPDB_QSPI_FLASH flash("F");
-    EXPECT_EQ(flash.get_family(), DEV_FAMILY_QSPI_FLASH);
-    for (int p = GFPDB_FLASH_PARAM_NAME; p <= GFPDB_FLASH_PARAM_PROG_FLOW_TEMPLATE; ++p) {
-        EXPECT_EQ(flash.get_parameter_value(static_cast<GFPDB_FLASH_PARAM>(p)), "") << p;
-        EXPECT_EQ(flash.get_parameter_value_in_dword(static_cast<GFPDB_FLASH_PARAM>(p)), 0u) << p;
-    }
-    EXPECT_TRUE(flash.get_operation_list(SFL)->empty());
-    EXPECT_TRUE(flash.get_operation_list(SDM)->empty());
-}
-
+// A new flash holds nothing; a filled one gives each parameter from its own field and form.
 TEST(QspiFlashParameters, EachParameterHasItsOwnFieldAndForm) {
+    GFPDB_QSPI_FLASH empty("F");
+    EXPECT_EQ(empty.get_family(), DEV_FAMILY_QSPI_FLASH);
+    EXPECT_TRUE(empty.get_operation_list(SFL)->empty() && empty.get_operation_list(SDM)->empty());
     std::unique_ptr<GFPDB_QSPI_FLASH> flash = filled_flash();
     const std::string texts[] = {"", "0xEF 0x40 0x18", "3.0V/3.3V", "", "", "",
                                  "", "Mine",           "Winbond"};
     const uint32_t numbers[] = {0, 0x1840EF, 0, 0, 2, 8, 6, 0, 0};
     for (int p = GFPDB_FLASH_PARAM_NAME; p <= GFPDB_FLASH_PARAM_PROG_FLOW_TEMPLATE; ++p) {
         SCOPED_TRACE("parameter " + std::to_string(p));
-        EXPECT_EQ(flash->get_parameter_value(static_cast<GFPDB_FLASH_PARAM>(p)), texts[p]);
-        EXPECT_EQ(flash->get_parameter_value_in_dword(static_cast<GFPDB_FLASH_PARAM>(p)),
-                  numbers[p]);
+        const auto param = static_cast<GFPDB_FLASH_PARAM>(p);
+        EXPECT_EQ(flash->get_parameter_value(param), texts[p]);
+        EXPECT_EQ(flash->get_parameter_value_in_dword(param), numbers[p]);
+        EXPECT_EQ(empty.get_parameter_value(param), "");
+        EXPECT_EQ(empty.get_parameter_value_in_dword(param), 0u);
     }
     flash->set_parameter_value(GFPDB_FLASH_PARAM_ID, 42u);
     EXPECT_EQ(flash->get_parameter_value(GFPDB_FLASH_PARAM_ID), "42");
