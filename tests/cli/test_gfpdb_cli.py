@@ -481,42 +481,33 @@ class AddDelete(CliCase):
 
     def test_add_list_show_delete_round_trip(self):
         before = self.snapshot()
-        added = self.add("GF_NEW")
-        self.assertEqual(added.returncode, 0, added.stderr)
+        added = self.ok("add", "GF_T", "--id", "0x01 0x02", "--voltage", "1.8V", "--density",
+                        "512Mb", "--dies", "2", "--dummy", "10", "--dummy-x4", "6", "--template",
+                        "Macronix", "--save-template", "MY_FLOW")
         # People read paths under the working folder relative to it.
-        self.assertEqual(added.stdout, "Added GF_NEW to custom/pgm_flash_GF_NEW.xml\n")
-        self.assertTrue(os.path.exists(os.path.join(self.custom, "pgm_flash_GF_NEW.xml")))
-        row = self.devices("--family", "Brisca")["GF_NEW"]
+        self.assertEqual(added.stdout.splitlines()[0],
+                         "Added GF_T to custom/pgm_flash_GF_T.xml")
+        row = self.devices("--family", "Jorra")["GF_T"]
         self.assertEqual((row["source"], row["removable"], row["template"]),
-                         ("custom", True, "Winbond"))
-        self.assertNotIn("GF_NEW", self.devices("--family", "Jorra"))  # 1.8V family
-        shown = self.json_of("show", "GF_NEW")
-        template = self.json_of("show-template", "Winbond")
-        self.assertEqual(shown["flows"], template["flows"])
-        self.assertEqual(shown["parameters"]["dummy_clock_cycle_x4"], 8)
-        deleted = self.ok("delete", "GF_NEW")
-        self.assertIn("Deleted GF_NEW", deleted.stdout)
-        self.assertEqual(self.snapshot(), before)
-        self.assertEqual(self.gfpdb("show", "GF_NEW").returncode, 1)
-
-    def test_add_with_template_then_delete_both(self):
-        before = self.snapshot()
-        self.ok("add", "GF_T", "--id", "0x01 0x02", "--voltage", "1.8V", "--density", "512Mb",
-                "--dies", "2", "--dummy", "10", "--dummy-x4", "6", "--template", "Macronix",
-                "--save-template", "MY_FLOW")
+                         ("custom", True, "Macronix"))
+        self.assertNotIn("GF_T", self.devices("--family", "Brisca"))  # a 3.0V/3.3V family
         templates = {row["name"]: row for row in self.json_of("templates")["templates"]}
         self.assertEqual(templates["MY_FLOW"]["kind"], "user")
-        self.assertEqual(self.json_of("show-template", "MY_FLOW")["flows"],
-                         self.json_of("show-template", "Macronix")["flows"])
-        parameters = self.json_of("show", "GF_T")["parameters"]
+        shown = self.json_of("show", "GF_T")
+        self.assertEqual(shown["flows"], self.json_of("show-template", "Macronix")["flows"])
+        self.assertEqual(self.json_of("show-template", "MY_FLOW")["flows"], shown["flows"])
+        parameters = shown["parameters"]
         self.assertEqual((parameters["total_die"], parameters["dummy_clock_cycle"],
                           parameters["dummy_clock_cycle_x4"]), (2, 10, 6))
-        # A new device may follow the user template.
+        # A new device may follow the user template; unset numbers take their defaults.
         self.assertEqual(self.add("GF_U", template="MY_FLOW").returncode, 0)
+        defaults = self.json_of("show", "GF_U")["parameters"]
+        self.assertEqual((defaults["total_die"], defaults["dummy_clock_cycle_x4"]), (1, 8))
         self.ok("delete", "GF_U")
         self.ok("delete-template", "MY_FLOW")
-        self.ok("delete", "GF_T")
+        self.assertIn("Deleted GF_T", self.ok("delete", "GF_T").stdout)
         self.assertEqual(self.snapshot(), before)
+        self.assertEqual(self.gfpdb("show", "GF_T").returncode, 1)
 
     def test_sfdp_decodes_and_drafts_a_device(self):
         dump = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data", "sfdp",
