@@ -96,6 +96,7 @@ TEST_F(HELPER_TEST, WithoutSdmmcSettingOnlyQspiIsServed) {
     EXPECT_EQ(HELPER::get_active_flash_family(), qspi);
     EXPECT_FALSE(HELPER::is_supported_mode(PGMIO_CONFIG_SCHEME_SDMMC_X1));
     EXPECT_FALSE(HELPER::is_gfpdb_flash("GOLD_A", true, false));
+    EXPECT_FALSE(HELPER::is_gfpdb_flash(qspi_device, sdmmc, true, false));  // no manager
     // The setting takes effect at the next refresh.
     cfg_set_value("pgm_enable_sdmmc", true);
     EXPECT_EQ(managers().size(), 1u);

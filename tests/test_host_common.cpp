@@ -139,6 +139,31 @@ TEST(HostCommon, ComparesBytewiseOrIgnoringAsciiCase) {
     EXPECT_FALSE(PGM_COMMON::compare_string("\xc3\x84", "\xc3\xa4", true));  // ASCII only
 }
 
+// Strict UTF-8 of XML 1.0 characters, at the edges of each range and sequence length.
+TEST(HostCommon, StorableTextIsStrictUtf8OfXmlCharacters) {
+    const std::pair<std::string, bool> cases[] = {
+        {"", true},
+        {"\t\n\r \x7f~", true},
+        {"\x1f", false},
+        {std::string(1, '\0'), false},
+        {"caf\xc3\xa9 \xdf\xbf \xe0\xa0\x80", true},       // shortest two- and three-byte forms
+        {"\xed\x9f\xbf \xee\x80\x80 \xef\xbf\xbd", true},  // around the surrogates
+        {"\xed\xa0\x80", false},                           // a surrogate
+        {"\xef\xbf\xbe", false},                           // U+FFFE
+        {"\xf0\x90\x80\x80 \xf4\x8f\xbf\xbf", true},       // the four-byte range
+        {"\xf4\x90\x80\x80", false},                       // past U+10FFFF
+        {"\xc1\xbf", false},                               // overlong
+        {"\xe0\x9f\xbf", false},
+        {"\xf0\x8f\xbf\xbf", false},
+        {"\xc3", false},  // cut short
+        {"\xc3(", false},
+        {"\x80", false},
+        {"\xf8\x88\x80\x80\x80", false},
+    };
+    for (const auto& [text, storable] : cases)
+        EXPECT_EQ(PGM_COMMON_XML::is_storable_text(text), storable) << testing::PrintToString(text);
+}
+
 TEST(HostCommon, CommonProgrammerDirectoryPrecedence) {
     PGM_COMMON::set_common_programmer("");
     unsetenv("GFPDB_HOST_DIR");
