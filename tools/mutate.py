@@ -321,6 +321,7 @@ def main():
     parser.add_argument("--from", dest="origin", default=ROOT,
                         help="the source tree copied into WORK/src (default: this one)")
     parser.add_argument("--limit", type=int, help="only the first LIMIT mutants of the list")
+    parser.add_argument("--skip", type=int, default=0, help="leave out the first SKIP of those")
     parser.add_argument("--results", help="a file for one line per mutant and test set")
     args = parser.parse_args()
 
@@ -345,6 +346,8 @@ def main():
     results = open(args.results, "w", encoding="utf-8") if args.results else None
     start = time.time()
     for index, mutant in enumerate(mutants):
+        if index < args.skip:
+            continue
         folder = builder.mutant(index, mutant)
         where = f"{mutant[0]}:{mutant[1]} {mutant[5]} {mutant[3].strip()!r} -> {mutant[4].strip()!r}"
         if folder is None:
