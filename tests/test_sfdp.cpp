@@ -219,6 +219,7 @@ TEST(Sfdp, UnreadableTextNamesItsLine) {
 namespace {
 
 struct DRAFT_CASE {
+    const char* given_template;  // --template; "" chooses
     const char* dump;
     const char* id;
     const char* voltage;
@@ -227,25 +228,33 @@ struct DRAFT_CASE {
     bool enters_4byte;   // 0xB7 in each flow's Initialization (else 4-byte opcodes above 16 MB)
     const char* erases;  // sizes of the Erase operation
     uint32_t dummy_x4;
-    int poll;  // opcode of every busy poll
+    int poll;      // opcode of every busy poll
+    int qe_check;  // opcode of the quad-enable read-back; 0: none
 };
 const DRAFT_CASE draft_cases[] = {
     // 4-byte table lacks the 32 KB erase: the 0x06 + 0xB7 entry the tables name
-    {"mt25qu256a_20bb19", "0x20 0xBB 0x19", "1.8V", "Micron", 4, true, "4096 32768 65536 ", 10,
-     0x70},
-    {"w25q128jv_ef4018", "0xEF 0x40 0x18", "3.0V/3.3V", "Winbond", 3, false, "4096 32768 65536 ", 6,
-     0x05},
+    {"", "mt25qu256a_20bb19", "0x20 0xBB 0x19", "1.8V", "Micron", 4, true, "4096 32768 65536 ", 10,
+     0x70, 0},
+    {"", "w25q128jv_ef4018", "0xEF 0x40 0x18", "3.0V/3.3V", "Winbond", 3, false,
+     "4096 32768 65536 ", 6, 0x05, 0x35},
     // no times, page size, polling or x4 read in a 9-DWORD table
-    {"mx25l1606e_c22015", "0xC2 0x20 0x15", "3.0V/3.3V", "Macronix", 3, false, "4096 65536 ", 8,
-     0x05},
+    {"", "mx25l1606e_c22015", "0xC2 0x20 0x15", "3.0V/3.3V", "Macronix", 3, false, "4096 65536 ", 8,
+     0x05, 0x05},
     // 0xD8 listed for two sizes: the larger; the bank-register template gets 0xB7
-    {"s25fs256t_342b19", "0x34 0x2B 0x19", "1.8V", "Cypress", 4, true, "131072 ", 10, 0x05},
+    {"", "s25fs256t_342b19", "0x34 0x2B 0x19", "1.8V", "Cypress", 4, true, "131072 ", 10, 0x05,
+     0x35},
     // no template for 0xC8: the closest; every 4-byte opcode listed
-    {"gd25lb512me_c8671a", "0xC8 0x67 0x1A", "1.8V", "Winbond", 4, false, "4096 32768 65536 ", 6,
-     0x05},
+    {"", "gd25lb512me_c8671a", "0xC8 0x67 0x1A", "1.8V", "Winbond", 4, false, "4096 32768 65536 ",
+     6, 0x05, 0x35},
     // the 256-byte page erase is left out
-    {"p25q16h_856015", "0x85 0x60 0x15", "3.0V/3.3V", "Winbond", 3, false, "4096 32768 65536 ", 6,
-     0x05},
+    {"", "p25q16h_856015", "0x85 0x60 0x15", "3.0V/3.3V", "Winbond", 3, false, "4096 32768 65536 ",
+     6, 0x05, 0x35},
+    // templates of other makers: their quad-enable step and polls give way to the tables';
+    // the 0xB7 the tables want after a write enable gets one
+    {"Macronix", "w25q128jv_ef4018", "0xEF 0x40 0x18", "3.0V/3.3V", "Macronix", 3, false,
+     "4096 32768 65536 ", 6, 0x05, 0x35},
+    {"Winbond", "mt25qu256a_20bb19", "0x20 0xBB 0x19", "1.8V", "Winbond", 4, true,
+     "4096 32768 65536 ", 10, 0x70, 0},
 };
 
 bool is_4byte_opcode(uint32_t opcode) {
@@ -261,7 +270,7 @@ class SfdpDraft : public gfpdb_test::QSPI_DB_TEST {};
 
 TEST_F(SfdpDraft, EachDumpDraftsADeviceWhoseFlowsFitThePartAndThatSaves) {
     for (const DRAFT_CASE& c : draft_cases) {
-        SCOPED_TRACE(c.dump);
+        SCOPED_TRACE(std::string(c.dump) + " " + c.given_template);
         GFPDB_SFDP sfdp;
         std::string error;
         ASSERT_TRUE(gfpdb_sfdp_read_dump(
@@ -271,6 +280,7 @@ TEST_F(SfdpDraft, EachDumpDraftsADeviceWhoseFlowsFitThePartAndThatSaves) {
         GFPDB_SFDP_DRAFT_INPUT input;
         input.id = c.id;
         input.voltage = c.voltage;
+        input.template_name = c.given_template;
         GFPDB_SFDP_DRAFT draft;
         ASSERT_TRUE(gfpdb_sfdp_draft_device(mgr.get(), sfdp, input, flash, &draft, &error))
             << error;
@@ -280,6 +290,8 @@ TEST_F(SfdpDraft, EachDumpDraftsADeviceWhoseFlowsFitThePartAndThatSaves) {
         for (GFPDB_PROG_FLOW_TYPE flow : {GFPDB_PROG_FLOW_TYPE_SFL, GFPDB_PROG_FLOW_TYPE_SDM}) {
             std::string erases;
             bool enters = false;
+            int qe_check = 0;
+            uint32_t previous = 0;
             for (GFPDB_OPERATION* op : *flash->get_operation_list(flow))
                 for (GFPDB_ACTION* action : *op->get_action_list()) {
                     // every type but Custom has its command second
@@ -293,6 +305,16 @@ TEST_F(SfdpDraft, EachDumpDraftsADeviceWhoseFlowsFitThePartAndThatSaves) {
                             action->get_property_value(GFPDB_ACT_PROPERTY_ERASE_ERASE_SIZE) + " ";
                     if (type == GFPDB_ACT_TYPE_WRITE_REGISTER && opcode == 0xB7)
                         enters = op->get_operation_type() == GFPDB_OP_TYPE_INITIALIZATION;
+                    // parts polled by flag status want a write enable before 0xB7 and 0xE9
+                    if (type == GFPDB_ACT_TYPE_WRITE_REGISTER &&
+                        (opcode == 0xB7 || opcode == 0xE9) && c.poll == 0x70) {
+                        EXPECT_EQ(previous, 0x06u);
+                    }
+                    previous = opcode;
+                    if (type == GFPDB_ACT_TYPE_READ_REGISTER &&
+                        action->get_property_value(GFPDB_ACT_PROPERTY_READ_REG_NAME) ==
+                            "Check quad enable")
+                        qe_check = static_cast<int>(opcode);
                     if (type == GFPDB_ACT_TYPE_READ_REGISTER &&
                         action->get_property_value_in_dword(
                             GFPDB_ACT_PROPERTY_READ_REG_ATTEMPT_COUNT) > 1) {
@@ -313,6 +335,7 @@ TEST_F(SfdpDraft, EachDumpDraftsADeviceWhoseFlowsFitThePartAndThatSaves) {
                 }
             EXPECT_EQ(erases, c.erases);
             EXPECT_EQ(enters, c.enters_4byte);
+            EXPECT_EQ(qe_check, c.qe_check);
         }
         // Saving validates every value and property; the reloaded record is the draft.
         ASSERT_TRUE(mgr->update_db(flash, custom_dir()));

@@ -431,15 +431,16 @@ void draft_flow(std::vector<ACTIONS>& ops, const CONTEXT& c) {
             if (!has_b7(init)) {
                 strip_mode_switches(init);
                 strip_mode_switches(term);
-                if (c.wren_before_b7)
-                    init.push_back(write_reg("Write enable", 0x06));
                 init.push_back(write_reg("Enter 4 byte address mode", 0xB7));
-                ACTIONS exit;
-                if (c.wren_before_b7)
-                    exit.push_back(write_reg("Write enable", 0x06));
-                exit.push_back(write_reg("Exit 4 byte address mode", 0xE9));
-                term.insert(term.begin(), exit.begin(), exit.end());
+                term.insert(term.begin(), write_reg("Exit 4 byte address mode", 0xE9));
             }
+            // Parts that want a write enable before the mode switch get one, on entry and exit.
+            for (ACTIONS* actions : {&init, &term})
+                for (size_t i = 0; c.wren_before_b7 && i < actions->size(); ++i)
+                    if ((is((*actions)[i], GFPDB_ACT_TYPE_WRITE_REGISTER, 0xB7) ||
+                         is((*actions)[i], GFPDB_ACT_TYPE_WRITE_REGISTER, 0xE9)) &&
+                        (i == 0 || !is((*actions)[i - 1], GFPDB_ACT_TYPE_WRITE_REGISTER, 0x06)))
+                        actions->insert(actions->begin() + i++, write_reg("Write enable", 0x06));
             for (ACTIONS& actions : ops)
                 set_addressing(actions, false, 4);
             break;
