@@ -272,14 +272,15 @@ class TestSet:
             status = run([program], self.limits.get(program, 120), env=self.env(libs, home),
                          cwd=home)
             if status != 0:
-                return os.path.basename(program)
+                # A time limit is reported as such: on a loaded machine it may be no kill at all.
+                return os.path.basename(program) + (" (time limit)" if status == "timeout" else "")
         return None
 
     def cli_tests(self, program, libs, home):
         status = run([sys.executable, self.cli, "--gfpdb", program, "--data",
                       os.path.join(ROOT, "data"), "-f"], self.limits.get("cli", 300),
                      env=self.env(libs, home), cwd=home)
-        return None if status == 0 else "cli"
+        return None if status == 0 else "cli" + (" (time limit)" if status == "timeout" else "")
 
     def calibrate(self, store):
         """Runs everything on the unchanged products; time limits are a few times those runs."""
