@@ -20,6 +20,7 @@
 #include <sstream>
 
 #include "cli/gfpdb_cli.h"
+#include "pgm/gfpdb/gfpdb_host_check.h"
 #include "pgm/gfpdb/gfpdb_qspi_mgr.h"
 #include "pgm/gfpdb/gfpdb_sdmmc_mgr.h"
 
@@ -551,6 +552,14 @@ CHECKED check_file(SESSION& session, REFERENCE& reference, const std::string& fi
     const FILE_KIND& kind = *schema.kind;
     report["kind"] = kind.name;
     if (kind.kind == PGM_COMMON_XML_FILE_GFPDB_SDMMC) {
+        // The SD/MMC manager needs its golden file, which the host folder may lack.
+        const std::string problem = GFPDB_HOST_CHECK::problem(session.host_dir, true);
+        if (!problem.empty()) {
+            report["notes"].push_back("cannot load SD/MMC files with this host folder: " +
+                                      problem);
+            report["ok"] = false;
+            return checked;
+        }
         bool read = true;
         for (const char* setting : sdmmc_settings)
             read = read && cfg_is_on(setting, false);
