@@ -555,8 +555,7 @@ CHECKED check_file(SESSION& session, REFERENCE& reference, const std::string& fi
         // The SD/MMC manager needs its golden file, which the host folder may lack.
         const std::string problem = GFPDB_HOST_CHECK::problem(session.host_dir, true);
         if (!problem.empty()) {
-            report["notes"].push_back("cannot load SD/MMC files with this host folder: " +
-                                      problem);
+            report["notes"].push_back("cannot load SD/MMC files with this host folder: " + problem);
             report["ok"] = false;
             return checked;
         }

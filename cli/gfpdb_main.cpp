@@ -1,4 +1,5 @@
 // The gfpdb command: parses the command line and runs one subcommand.
+#include <algorithm>
 #include <exception>
 #include <fstream>
 #include <iostream>
@@ -197,7 +198,16 @@ int run(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
-        return app.exit(error) == 0 ? EXIT_OK : EXIT_USAGE;
+        const int status = app.exit(error) == 0 ? EXIT_OK : EXIT_USAGE;
+        // The flag may stand anywhere, or be what the parser stopped before.
+        const bool json = std::any_of(argv + 1, argv + argc,
+                                      [](const char* arg) { return std::string(arg) == "--json"; });
+        if (status != EXIT_OK && json) {
+            options.json = true;
+            print_error(error.what());
+            emit_error_document(options);
+        }
+        return status;
     }
 
     SESSION session(options);

@@ -253,6 +253,7 @@ class Json(CliCase):
         (["add", "GF_E", "--id", "0x01", "--voltage", "1.8V", "--density", "300Mb",
           "--template", "Micron"], 1, "--density rejected: Device density '300Mb'", 20478),
         (["--host-dir", "nowhere", "families"], 2, "is no usable host folder", None),
+        (["list", "--bogus"], 2, "--bogus", None),
     ]
 
     def test_errors_are_documents_too(self):
