@@ -901,6 +901,11 @@ int run_check(SESSION& session) {
     bool ok = !checked.empty() && empty_folders.empty();
     for (const std::unique_ptr<CHECKED>& one : checked) {
         finish(*one);
+        if (!session.options.no_lint && one->report["kind"] == "QSPI") {
+            one->report["lint"] = lint_file(session, one->report["path"].get<std::string>());
+            if (lint_error_count(one->report["lint"]))
+                one->report["ok"] = false;
+        }
         reports.push_back(one->report);
         ok = ok && one->report["ok"].get<bool>();
     }
@@ -909,6 +914,8 @@ int run_check(SESSION& session) {
              size_t failed = 0;
              for (const JSON& report : shown["files"]) {
                  print_report(out, report);
+                 if (report.contains("lint"))
+                     print_lint_findings(out, report["lint"]);
                  failed += !report["ok"].get<bool>();
              }
              if (shown["files"].size() != 1)

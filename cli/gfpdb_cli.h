@@ -13,6 +13,7 @@
 
 #include "host/host.h"
 #include "pgm/gfpdb/gfpdb_helper.h"
+#include "pgm/gfpdb/gfpdb_qspi_lint.h"
 #include "pgm/gfpdb/gfpdb_sfdp.h"
 
 namespace gfpdb_cli {
@@ -54,6 +55,10 @@ struct OPTIONS {
     bool dies_given = false, dummy_given = false, dummy_x4_given = false;
     bool dry_run = false;
     std::string sfdp;  // an SFDP dump: the file of `sfdp`, or what `add --sfdp` drafts from
+    std::vector<std::string> disable;  // lint rules turned off
+    bool sarif = false;
+    bool no_lint = false;
+    bool force = false;  // save a device whose flows have lint errors
 };
 
 // One posted message, as the message library hands it to a listener.
@@ -185,6 +190,22 @@ void print_shown_device(std::ostream& out, const JSON& device);
 // "file", "template", "message"); prints why and answers EXIT_REJECTED when it cannot.
 int save_new_device(SESSION& session, GFPDB_MGR* manager, GFPDB_FLASH* flash, JSON& document);
 
+// Lint findings as JSON objects ({"rule", "severity", "file", "line", "device" or "template",
+// "flow", "operation", "action" from 1, "message"}); `file` empty and `line` 0 when unknown.
+JSON lint_finding_json(const GFPDB_LINT_FINDING& finding, const std::string& file, unsigned line);
+// "FILE:LINE: severity: MESSAGE [rule]", or the record and its place where there is no file.
+void print_lint_findings(std::ostream& out, const JSON& findings);
+size_t lint_error_count(const JSON& findings);
+// The findings of the QSPI records of one file, loaded as check loads it; none for a file
+// that does not pass the QSPI schema.
+JSON lint_file(SESSION& session, const std::string& file);
+// Every device record of a manager. Looking records up moves the manager's current record:
+// a host that holds an unsaved record from create_flash lists the devices before making it.
+std::vector<GFPDB_FLASH*> database_devices(GFPDB_MGR* manager);
+// The findings of one device among `devices`, located in its file when `located`.
+JSON lint_flash_json(SESSION& session, GFPDB_FLASH* flash, const std::vector<GFPDB_FLASH*>& devices,
+                     bool located);
+
 // The subcommands; each answers an EXIT_STATUS.
 int run_families(SESSION& session);
 int run_list(SESSION& session);
@@ -192,6 +213,7 @@ int run_show(SESSION& session);
 int run_templates(SESSION& session);
 int run_show_template(SESSION& session);
 int run_check(SESSION& session);
+int run_lint(SESSION& session);
 int run_add(SESSION& session);
 int run_delete(SESSION& session);
 int run_delete_template(SESSION& session);

@@ -2,9 +2,11 @@
 // config custom-dir.
 #include <algorithm>
 #include <filesystem>
+#include <iostream>
 #include <ostream>
 
 #include "cli/gfpdb_cli.h"
+#include "pgm/gfpdb/gfpdb_qspi_adapt.h"
 #include "pgm/gfpdb/gfpdb_qspi_operation.h"
 
 namespace gfpdb_cli {
@@ -101,6 +103,11 @@ GFPDB_FLASH* build_device(GFPDB_MGR* manager, const OPTIONS& options) {
 
 void print_message(std::ostream& out, const JSON& document) {
     out << document["message"].get<std::string>() << '\n';
+    if (document.contains("adapted"))
+        for (const JSON& change : document["adapted"])
+            out << "  " << change.get<std::string>() << '\n';
+    if (document.contains("findings"))
+        print_lint_findings(out, document["findings"]);
 }
 }  // namespace
 
@@ -135,13 +142,28 @@ int save_new_device(SESSION& session, GFPDB_MGR* manager, GFPDB_FLASH* flash, JS
     std::error_code error;
     std::filesystem::create_directories(folder, error);
 
-    // A record the manager did not take stays its own and goes with it: never delete it here.
+    // The template's flows fitted to the chip, then checked against it before anything is
+    // written. Listing the other devices moves the manager's current record off the new one,
+    // which stays ours until update_db takes it.
+    const std::vector<GFPDB_FLASH*> devices = database_devices(manager);
+    manager->get_flash("", true);
+    const std::vector<std::string> adapted = gfpdb_qspi_adapt_flash(flash);
+    const JSON findings = lint_flash_json(session, flash, devices, false);
+    if (lint_error_count(findings) && !options.force) {
+        print_lint_findings(std::cerr, findings);
+        print_error("'" + options.name + "' was not saved: its flows have lint errors (--force " +
+                    "saves it anyway)");
+        delete flash;
+        return EXIT_REJECTED;
+    }
     if (!manager->update_db(flash, folder)) {
         if (manager->device_exist_in_db(options.name, true))
             print_error("'" + options.name + "' was saved, but not its template '" +
                         options.save_template + "'");
-        else
+        else {
             print_error("could not save '" + options.name + "' in " + folder);
+            delete flash;  // not the manager's current record any more, nor in its maps
+        }
         return EXIT_REJECTED;
     }
 
@@ -150,6 +172,12 @@ int save_new_device(SESSION& session, GFPDB_MGR* manager, GFPDB_FLASH* flash, JS
     document["added"] = options.name;
     document["file"] = file;
     document["template"] = nullptr;
+    if (!adapted.empty())
+        message += "\nFitted the template's flows to " + flash->get_density() + " and " +
+                   flash->get_parameter_value(GFPDB_FLASH_PARAM_DUMMY_CLK_CYCLE) +
+                   " dummy cycles: " + std::to_string(adapted.size()) + " changes";
+    document["adapted"] = adapted;
+    document["findings"] = lint_flash_json(session, flash, devices, true);
     if (!options.save_template.empty()) {
         const std::string template_file =
             folder + "pgm_flash_template_" + options.save_template + ".xml";

@@ -43,9 +43,23 @@ void define_show_template(CLI::App& command, OPTIONS& options) {
     define_flow(command, options);
 }
 
+void define_disable(CLI::App& command, OPTIONS& options) {
+    command.add_option("--disable", options.disable, "Turn a lint rule off (repeatable)")
+        ->allow_extra_args(false);
+}
+
 void define_check(CLI::App& command, OPTIONS& options) {
     command.add_option("PATH", options.paths, "Files, or folders of pgm_flash_*.xml files")
         ->required();
+    command.add_flag("--no-lint", options.no_lint, "Do not lint the flows of the files");
+    define_disable(command, options);
+}
+
+void define_lint(CLI::App& command, OPTIONS& options) {
+    command.add_option("PATH", options.paths,
+                       "Files, or folders of pgm_flash_*.xml files (default: the whole database)");
+    define_disable(command, options);
+    command.add_flag("--sarif", options.sarif, "SARIF 2.1.0 output for code scanning");
 }
 
 void define_add(CLI::App& command, OPTIONS& options) {
@@ -69,6 +83,7 @@ void define_add(CLI::App& command, OPTIONS& options) {
     command.add_flag("--dry-run", options.dry_run, "With --sfdp: show the draft, save nothing");
     command.add_option("--save-template", options.save_template,
                        "Also save the flows as this user template");
+    command.add_flag("--force", options.force, "Save even when the flows have lint errors");
     command.add_option("--to", options.to, "Folder to save into")
         ->capture_default_str()
         ->check(CLI::IsMember({"host", "custom"}));
@@ -120,6 +135,8 @@ const COMMAND commands[] = {
     {nullptr, "show-template", "The two flows of a programming-flow template", define_show_template,
      run_show_template},
     {nullptr, "check", "Check database files as loading them would", define_check, run_check},
+    {nullptr, "lint", "Lint programming flows against the chips they program", define_lint,
+     run_lint},
     {nullptr, "add", "Add a QSPI device with a template's flows", define_add, run_add},
     {nullptr, "delete", "Delete a user device", define_delete, run_delete},
     {nullptr, "delete-template", "Delete a user template", define_delete_template,

@@ -122,6 +122,10 @@ void print_device(std::ostream& out, const JSON& device) {
     fields.emplace_back("Folder", shown_path(device["folder"].get<std::string>()));
     print_fields(out, "  ", fields);
     print_flows(out, device["flows"]);
+    if (device.contains("findings") && !device["findings"].empty()) {
+        out << "Lint\n";
+        print_lint_findings(out, device["findings"]);
+    }
 }
 }  // namespace
 
@@ -290,7 +294,10 @@ int run_show(SESSION& session) {
     if (manager->device_is_legacy(name, true)) {
         device = legacy_row(name);
     } else {
-        device = device_json(session, manager, manager->get_flash(name, true));
+        GFPDB_FLASH* flash = manager->get_flash(name, true);
+        device = device_json(session, manager, flash);
+        if (manager->is_flash_operation_supported())
+            device["findings"] = lint_flash_json(session, flash, database_devices(manager), true);
     }
     device["flash"] = flash_kind_name(manager);
     emit(session, device, print_device);

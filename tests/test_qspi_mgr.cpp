@@ -54,7 +54,7 @@ TEST_F(QspiLoading, BundledDataLoadsEveryDeviceAndTemplateSilently) {
     ASSERT_NE(flash, nullptr);
     EXPECT_FALSE(flash->get_flash_removable_permission());
     EXPECT_EQ(flash->get_db_dir(), host_dir());
-    EXPECT_EQ(flash->get_parameter_value(GFPDB_FLASH_PARAM_ID), "0xEF 0x14");
+    EXPECT_EQ(flash->get_parameter_value(GFPDB_FLASH_PARAM_ID), "0xEF 0x40 0x15");
     EXPECT_EQ(flash->get_density(), "16Mb");
     EXPECT_EQ(flash->get_parameter_value(GFPDB_FLASH_PARAM_PROG_FLOW_TEMPLATE), "Winbond");
     EXPECT_EQ(mgr->m_flash_db_zorvane_dir_map.size(), 14u);

@@ -153,7 +153,8 @@ VENDORS = [
         # XIP off, continuous wrap.
         setup=(*flag_status_ready("Wait after reset", "program"), WRITE_ENABLE,
                write_reg("Write volatile configuration register", 0x81, "0x8B"),
-               read_reg("Read volatile configuration register", 0x85, "0x8B", "0xF0")),
+               # The read-back compares the dummy-cycle field only.
+               read_reg("Read volatile configuration register", 0x85, "0x80", "0xF0")),
         # This family needs write enable before the address mode changes either way.
         enter_4byte=(WRITE_ENABLE, write_reg("Enter 4 byte address mode", 0xB7),
                      read_reg("Check 4 byte address mode", 0x70, "0x01", "0x01")),
@@ -284,7 +285,7 @@ def programming_flow(vendor, addressing):
 @dataclasses.dataclass(frozen=True)
 class Device:
     name: str
-    id: str        # manufacturer, memory type, capacity (two bytes: manufacturer and device)
+    id: str        # JEDEC 0x9F ID: manufacturer, memory type, capacity
     voltage: str
     density: str
     dies: int
@@ -305,7 +306,7 @@ DEVICES = [
     Device("GF25X01GL", "0xC2 0x20 0x1B", "3.0V/3.3V", "1024Mb", 2, 8, 10, "Macronix"),
     Device("GF25S128L", "0x01 0x20 0x18", "3.0V/3.3V", "128Mb", 1, 8, 8, "Cypress"),
     Device("GF25S512L", "0x01 0x02 0x20", "3.0V/3.3V", "512Mb", 1, 8, 8, "Cypress"),
-    Device("GF25W016L", "0xEF 0x14", "3.0V/3.3V", "16Mb", 1, 8, 6, "Winbond"),
+    Device("GF25W016L", "0xEF 0x40 0x15", "3.0V/3.3V", "16Mb", 1, 8, 6, "Winbond"),
     Device("GF25W256L", "0xEF 0x40 0x19", "3.0V/3.3V", "256Mb", 1, 8, 6, "Winbond"),
     Device("GF25W512U", "0xEF 0x60 0x20", "1.8V", "512Mb", 1, 8, 6, "Winbond"),
 ]

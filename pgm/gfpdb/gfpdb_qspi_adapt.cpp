@@ -88,8 +88,7 @@ public:
             if (mode_property < 0)
                 continue;
             const auto mode = static_cast<GFPDB_ACT_PROPERTY>(mode_property);
-            const auto command =
-                static_cast<GFPDB_ACT_PROPERTY>(role_property[type][ROLE_COMMAND]);
+            const auto command = static_cast<GFPDB_ACT_PROPERTY>(role_property[type][ROLE_COMMAND]);
             const auto name = static_cast<GFPDB_ACT_PROPERTY>(command - 1);
             const int three = three_byte_form(command_of(action));
             const bool four_mode = action->get_property_value_in_dword(mode) == 4;
@@ -108,7 +107,8 @@ public:
                 if (label.compare(0, std::string(four_byte_prefix).size(), four_byte_prefix) == 0 &&
                     label.size() > std::string(four_byte_prefix).size()) {
                     label.erase(0, std::string(four_byte_prefix).size());
-                    label[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(label[0])));
+                    label[0] =
+                        static_cast<char>(std::toupper(static_cast<unsigned char>(label[0])));
                     action->set_property_value(name, label);
                 }
             }
@@ -148,8 +148,8 @@ private:
         const uint8_t value = static_cast<uint8_t>((bytes[0] & 0x0F) | (dummy << 4));
         if (value == bytes[0])
             return;
-        m_changes.push_back(m_where + ": '" + name_of(action) + "' " + hex_byte(bytes[0]) +
-                            " -> " + hex_byte(value));
+        m_changes.push_back(m_where + ": '" + name_of(action) + "' " + hex_byte(bytes[0]) + " -> " +
+                            hex_byte(value));
         bytes[0] = value;
         std::string text;
         for (uint8_t byte : bytes)
@@ -174,7 +174,8 @@ bool is_micron_device(GFPDB_FLASH* flash) {
         delete[] bytes;
     }
     if (!vendor)
-        vendor = vendor_of_template(flash->get_parameter_value(GFPDB_FLASH_PARAM_PROG_FLOW_TEMPLATE));
+        vendor =
+            vendor_of_template(flash->get_parameter_value(GFPDB_FLASH_PARAM_PROG_FLOW_TEMPLATE));
     return vendor && vendor->flag_status;
 }
 

@@ -79,11 +79,11 @@ constexpr uint64_t three_byte_reach = 16u << 20;
 
 // Makers whose command sets the rules know. Facts from datasheets and the JEDEC ID tables.
 enum CAPACITY_CODING {
-    CAPACITY_UNKNOWN,      // no formula known: stay silent
-    CAPACITY_LOG2,         // capacity byte = log2(bytes)
-    CAPACITY_LOG2_TO_32MB, // log2(bytes) up to 32 MB, then 0x20 = 64 MB, 0x21, 0x22 ...
-    CAPACITY_MACRONIX,     // by memory type: 0x20/0x28 log2, 0x25/0x81 log2 + 0x20
-    CAPACITY_SPANSION      // no formula: a table of known parts
+    CAPACITY_UNKNOWN,       // no formula known: stay silent
+    CAPACITY_LOG2,          // capacity byte = log2(bytes)
+    CAPACITY_LOG2_TO_32MB,  // log2(bytes) up to 32 MB, then 0x20 = 64 MB, 0x21, 0x22 ...
+    CAPACITY_MACRONIX,      // by memory type: 0x20/0x28 log2, 0x25/0x81 log2 + 0x20
+    CAPACITY_SPANSION       // no formula: a table of known parts
 };
 
 // One way of setting the quad-enable bit: a register write and the byte of its data that
@@ -111,11 +111,25 @@ constexpr VENDOR vendors[] = {
     {"Macronix", "Macronix", {0xC2, 0}, false, false, CAPACITY_MACRONIX, {{0x01, 0}}, 0x40, 0x05},
     // Quad enable is bit 1 of configuration register 1, the second byte of a 0x01 write.
     {"Cypress", "Cypress", {0x01, 0x34}, false, false, CAPACITY_SPANSION, {{0x01, 1}}, 0x02, 0x35},
-    {"Winbond", "Winbond", {0xEF, 0}, false, false, CAPACITY_LOG2_TO_32MB,
-     {{0x31, 0}, {0x01, 1}}, 0x02, 0x35},
+    {"Winbond",
+     "Winbond",
+     {0xEF, 0},
+     false,
+     false,
+     CAPACITY_LOG2_TO_32MB,
+     {{0x31, 0}, {0x01, 1}},
+     0x02,
+     0x35},
     {"ISSI", nullptr, {0x9D, 0}, false, false, CAPACITY_LOG2, {{0x01, 0}}, 0x40, 0x05},
-    {"GigaDevice", nullptr, {0xC8, 0}, false, false, CAPACITY_LOG2,
-     {{0x31, 0}, {0x01, 1}}, 0x02, 0x35},
+    {"GigaDevice",
+     nullptr,
+     {0xC8, 0},
+     false,
+     false,
+     CAPACITY_LOG2,
+     {{0x31, 0}, {0x01, 1}},
+     0x02,
+     0x35},
 };
 
 // The maker of a manufacturer byte; null when unknown.

@@ -10,7 +10,7 @@
 using namespace gfpdb_qspi_facts;
 
 const char* const gfpdb_lint_severity_name[GFPDB_LINT_SEVERITY_COUNT] = {"error", "warning",
-                                                                          "note"};
+                                                                         "note"};
 
 namespace {
 
@@ -77,21 +77,21 @@ STEP read_step(GFPDB_ACTION* action) {
     if (role_property[type][ROLE_MODE] >= 0)
         step.mode = number(action, static_cast<GFPDB_ACT_PROPERTY>(role_property[type][ROLE_MODE]));
     switch (step.type) {
-    case GFPDB_ACT_TYPE_READ_REGISTER:
-        step.expected = bytes_of(action, GFPDB_ACT_PROPERTY_READ_REG_EXPECTED_DATA);
-        step.mask = bytes_of(action, GFPDB_ACT_PROPERTY_READ_REG_EXPECTED_DATA_MASK);
-        step.attempts = number(action, GFPDB_ACT_PROPERTY_READ_REG_ATTEMPT_COUNT);
-        break;
-    case GFPDB_ACT_TYPE_READ_DATA:
-        step.expected = bytes_of(action, GFPDB_ACT_PROPERTY_READ_DATA_EXPECTED_DATA);
-        step.mask = bytes_of(action, GFPDB_ACT_PROPERTY_READ_DATA_EXPECTED_DATA_MASK);
-        step.dummy = number(action, GFPDB_ACT_PROPERTY_READ_DATA_DUMMY_CLOCK_CYCLE);
-        break;
-    case GFPDB_ACT_TYPE_ERASE:
-        step.erase_size = number(action, GFPDB_ACT_PROPERTY_ERASE_ERASE_SIZE);
-        break;
-    default:
-        break;
+        case GFPDB_ACT_TYPE_READ_REGISTER:
+            step.expected = bytes_of(action, GFPDB_ACT_PROPERTY_READ_REG_EXPECTED_DATA);
+            step.mask = bytes_of(action, GFPDB_ACT_PROPERTY_READ_REG_EXPECTED_DATA_MASK);
+            step.attempts = number(action, GFPDB_ACT_PROPERTY_READ_REG_ATTEMPT_COUNT);
+            break;
+        case GFPDB_ACT_TYPE_READ_DATA:
+            step.expected = bytes_of(action, GFPDB_ACT_PROPERTY_READ_DATA_EXPECTED_DATA);
+            step.mask = bytes_of(action, GFPDB_ACT_PROPERTY_READ_DATA_EXPECTED_DATA_MASK);
+            step.dummy = number(action, GFPDB_ACT_PROPERTY_READ_DATA_DUMMY_CLOCK_CYCLE);
+            break;
+        case GFPDB_ACT_TYPE_ERASE:
+            step.erase_size = number(action, GFPDB_ACT_PROPERTY_ERASE_ERASE_SIZE);
+            break;
+        default:
+            break;
     }
     return step;
 }
@@ -115,8 +115,8 @@ void read_flows(SUBJECT& subject, const std::vector<GFPDB_OPERATION*>* sfl,
 // Collects the findings of one rule about one record.
 class REPORT {
 public:
-    REPORT(const SUBJECT& subject, std::vector<GFPDB_LINT_FINDING>& out) : m_subject(subject),
-                                                                         m_out(out) {}
+    REPORT(const SUBJECT& subject, std::vector<GFPDB_LINT_FINDING>& out)
+        : m_subject(subject), m_out(out) {}
     void set_rule(const char* id) { m_rule = id; }
     void add(GFPDB_LINT_SEVERITY severity, std::string message, int flow = GFPDB_LINT_NONE,
              int operation = GFPDB_LINT_NONE, int action = GFPDB_LINT_NONE) {
@@ -180,24 +180,25 @@ WRITE_KIND write_kind(const SUBJECT& s, const STEP& step) {
     if (step.type != GFPDB_ACT_TYPE_WRITE_REGISTER)
         return NOT_A_WRITE;
     switch (step.command) {
-    case OP_WRITE_STATUS:
-    case OP_WRITE_STATUS_2:
-    case OP_WRITE_STATUS_3:
-        return is_micron(s) ? NEEDS_WREN : NEEDS_WREN_OR_VOLATILE;
-    case OP_WRITE_VOLATILE_CONFIG:
-    case OP_WRITE_NONVOLATILE_CONFIG:
-    case OP_WRITE_EXTENDED_ADDRESS:
-        // Micron register writes; other makers use these opcodes for other things.
-        return is_micron(s) ? NEEDS_WREN : NOT_A_WRITE;
-    case OP_CHIP_ERASE:
-    case OP_CHIP_ERASE_60:
-    case OP_DIE_ERASE:
-        return NEEDS_WREN;
-    case OP_ENTER_4BYTE:
-    case OP_EXIT_4BYTE:
-        return s.chip_vendor && s.chip_vendor->write_enable_for_4byte ? NEEDS_WREN : NOT_A_WRITE;
-    default:
-        return NOT_A_WRITE;
+        case OP_WRITE_STATUS:
+        case OP_WRITE_STATUS_2:
+        case OP_WRITE_STATUS_3:
+            return is_micron(s) ? NEEDS_WREN : NEEDS_WREN_OR_VOLATILE;
+        case OP_WRITE_VOLATILE_CONFIG:
+        case OP_WRITE_NONVOLATILE_CONFIG:
+        case OP_WRITE_EXTENDED_ADDRESS:
+            // Micron register writes; other makers use these opcodes for other things.
+            return is_micron(s) ? NEEDS_WREN : NOT_A_WRITE;
+        case OP_CHIP_ERASE:
+        case OP_CHIP_ERASE_60:
+        case OP_DIE_ERASE:
+            return NEEDS_WREN;
+        case OP_ENTER_4BYTE:
+        case OP_EXIT_4BYTE:
+            return s.chip_vendor && s.chip_vendor->write_enable_for_4byte ? NEEDS_WREN
+                                                                          : NOT_A_WRITE;
+        default:
+            return NOT_A_WRITE;
     }
 }
 
@@ -213,18 +214,18 @@ bool leaves_chip_busy(const SUBJECT& s, const STEP& step, int enabled_by) {
     if (step.type != GFPDB_ACT_TYPE_WRITE_REGISTER)
         return false;
     switch (step.command) {
-    case OP_WRITE_STATUS:
-    case OP_WRITE_STATUS_2:
-    case OP_WRITE_STATUS_3:
-        return enabled_by != OP_VOLATILE_WRITE_ENABLE;
-    case OP_WRITE_NONVOLATILE_CONFIG:
-        return is_micron(s);
-    case OP_CHIP_ERASE:
-    case OP_CHIP_ERASE_60:
-    case OP_DIE_ERASE:
-        return true;
-    default:
-        return false;
+        case OP_WRITE_STATUS:
+        case OP_WRITE_STATUS_2:
+        case OP_WRITE_STATUS_3:
+            return enabled_by != OP_VOLATILE_WRITE_ENABLE;
+        case OP_WRITE_NONVOLATILE_CONFIG:
+            return is_micron(s);
+        case OP_CHIP_ERASE:
+        case OP_CHIP_ERASE_60:
+        case OP_DIE_ERASE:
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -352,40 +353,40 @@ void check_busy_poll(const SUBJECT& s, REPORT& out) {
             "expecting 0x80, more than once";
         if (i + 1 >= operation.steps.size() ||
             operation.steps[i + 1].type != GFPDB_ACT_TYPE_READ_REGISTER) {
-            out.at(ERROR, flow, operation, i,
-                   step.label() + " is not followed by a busy poll before the next command" +
-                       ready);
+            out.at(
+                ERROR, flow, operation, i,
+                step.label() + " is not followed by a busy poll before the next command" + ready);
             return;
         }
         const STEP& read = operation.steps[i + 1];
         switch (judge_poll(s, read)) {
-        case POLL_OK:
-            return;
-        case POLL_WRONG_FORM:
-            out.at(ERROR, flow, operation, i + 1,
-                   "'" + read.name + "' does not wait for " + step.label() +
-                       " to finish: its mask and expected data are not a busy poll" + ready);
-            return;
-        case POLL_ONCE:
-            out.at(ERROR, flow, operation, i + 1,
-                   "'" + read.name + "' reads the status only once after " + step.label() +
-                       "; a busy poll needs more than one attempt");
-            return;
-        case POLL_NO_FLAG_STATUS:
-            out.at(ERROR, flow, operation, i + 1,
-                   "'" + read.name + "' polls the flag status register 0x70, which " +
-                       s.chip_vendor->name + " parts do not have" + ready);
-            return;
-        case POLL_OTHER:
-            if (s.chip_vendor)
+            case POLL_OK:
+                return;
+            case POLL_WRONG_FORM:
                 out.at(ERROR, flow, operation, i + 1,
-                       "'" + read.name + "' (" + hex_byte(read.command) +
-                           ") is not a busy poll after " + step.label() + ready);
-            else
-                out.at(NOTE, flow, operation, i + 1,
-                       "cannot tell whether '" + read.name + "' (" + hex_byte(read.command) +
-                           ") polls the busy state after " + step.label());
-            return;
+                       "'" + read.name + "' does not wait for " + step.label() +
+                           " to finish: its mask and expected data are not a busy poll" + ready);
+                return;
+            case POLL_ONCE:
+                out.at(ERROR, flow, operation, i + 1,
+                       "'" + read.name + "' reads the status only once after " + step.label() +
+                           "; a busy poll needs more than one attempt");
+                return;
+            case POLL_NO_FLAG_STATUS:
+                out.at(ERROR, flow, operation, i + 1,
+                       "'" + read.name + "' polls the flag status register 0x70, which " +
+                           s.chip_vendor->name + " parts do not have" + ready);
+                return;
+            case POLL_OTHER:
+                if (s.chip_vendor)
+                    out.at(ERROR, flow, operation, i + 1,
+                           "'" + read.name + "' (" + hex_byte(read.command) +
+                               ") is not a busy poll after " + step.label() + ready);
+                else
+                    out.at(NOTE, flow, operation, i + 1,
+                           "cannot tell whether '" + read.name + "' (" + hex_byte(read.command) +
+                               ") polls the busy state after " + step.label());
+                return;
         }
     });
 }
@@ -449,7 +450,8 @@ void check_address_mode(const SUBJECT& s, REPORT& out) {
                 const bool four_opcode = is_four_byte_opcode(step.command);
                 std::string problem;
                 if (step.mode != 3 && step.mode != 4)
-                    problem = "addressing mode " + std::to_string(step.mode) + " is neither 3 nor 4";
+                    problem =
+                        "addressing mode " + std::to_string(step.mode) + " is neither 3 nor 4";
                 else if (four_opcode && step.mode != 4)
                     problem = "a 4-byte opcode sends 4 address bytes, but the addressing mode is 3";
                 else if (step.mode == 4 && !four_opcode && !entered)
@@ -513,15 +515,15 @@ void check_erase_size(const SUBJECT& s, REPORT& out) {
                 for (const ERASE_PAIR& pair : erase_pairs)
                     if (pair.command == step.command && pair.size != size)
                         out.at(WARNING, flow, operation, i,
-                               step.label() + " usually erases " + size_text(pair.size) +
-                                   ", not " + size_text(size) + "; check the datasheet");
+                               step.label() + " usually erases " + size_text(pair.size) + ", not " +
+                                   size_text(size) + "; check the datasheet");
             }
         }
 }
 
 // Reads that need more than one wire: flows carry single-wire transfers only.
-const int multi_wire_reads[] = {0x3B, 0x3C, 0x6B, 0x6C, 0xBB, 0xBC, 0xEB, 0xEC, 0xBD, 0xBE, 0xED,
-                                0xEE};
+const int multi_wire_reads[] = {0x3B, 0x3C, 0x6B, 0x6C, 0xBB, 0xBC,
+                                0xEB, 0xEC, 0xBD, 0xBE, 0xED, 0xEE};
 constexpr uint32_t fast_read_dummy = 8;
 
 // The dummy cycles a flow's configuration write sets for its fast reads; -1 when none does.
@@ -548,14 +550,16 @@ void check_read_dummy(const SUBJECT& s, REPORT& out) {
                 const int* end = std::end(multi_wire_reads);
                 if (std::find(std::begin(multi_wire_reads), end, step.command) != end) {
                     out.at(ERROR, flow, operation, i,
-                           step.label() + " is a multi-wire read, but flows carry single-wire "
-                                          "transfers (bus width 1-1-1); use 0x03 or 0x0B");
+                           step.label() +
+                               " is a multi-wire read, but flows carry single-wire "
+                               "transfers (bus width 1-1-1); use 0x03 or 0x0B");
                     continue;
                 }
                 const bool plain = step.command == OP_READ || step.command == OP_READ_4B;
                 const bool fast = step.command == OP_FAST_READ || step.command == OP_FAST_READ_4B;
-                const uint32_t want =
-                    plain ? 0 : configured >= 0 ? uint32_t(configured) : fast_read_dummy;
+                const uint32_t want = plain             ? 0
+                                      : configured >= 0 ? uint32_t(configured)
+                                                        : fast_read_dummy;
                 if ((plain || fast) && step.dummy != want)
                     out.at(ERROR, flow, operation, i,
                            step.label() + " takes " + std::to_string(want) + " dummy cycles" +
@@ -585,10 +589,10 @@ void check_quad_enable(const SUBJECT& s, REPORT& out) {
                     set = set || (write.opcode && step.writes_register(write.opcode) &&
                                   step.data.size() > write.byte &&
                                   (step.data[write.byte] & vendor->qe_bit));
-                read_back = read_back ||
-                            (set && step.is(GFPDB_ACT_TYPE_READ_REGISTER, vendor->qe_read) &&
-                             !step.mask.empty() && !step.expected.empty() &&
-                             (step.mask[0] & step.expected[0] & vendor->qe_bit));
+                read_back =
+                    read_back || (set && step.is(GFPDB_ACT_TYPE_READ_REGISTER, vendor->qe_read) &&
+                                  !step.mask.empty() && !step.expected.empty() &&
+                                  (step.mask[0] & step.expected[0] & vendor->qe_bit));
             }
             if (!set || !read_back)
                 out.add(WARNING,
@@ -606,8 +610,8 @@ void check_reset_sequence(const SUBJECT& s, REPORT& out) {
         for (const OPERATION& operation : flow.operations) {
             const std::vector<STEP>& steps = operation.steps;
             for (size_t i = 0; i < steps.size(); ++i) {
-                const bool next_is_reset = i + 1 < steps.size() &&
-                                           steps[i + 1].writes_register(OP_RESET);
+                const bool next_is_reset =
+                    i + 1 < steps.size() && steps[i + 1].writes_register(OP_RESET);
                 if (steps[i].writes_register(OP_RESET_ENABLE) && !next_is_reset)
                     out.at(ERROR, flow, operation, i,
                            steps[i].label() + " is not directly followed by the reset 0x99");
@@ -678,19 +682,19 @@ int expected_capacity(const VENDOR& vendor, uint8_t type, uint64_t bytes, bool* 
     while ((uint64_t(1) << (log2 + 1)) <= bytes)
         ++log2;
     switch (vendor.capacity) {
-    case CAPACITY_LOG2:
-        return log2;
-    case CAPACITY_LOG2_TO_32MB:
-        return log2 <= 25 ? log2 : 0x20 + (log2 - 26);
-    case CAPACITY_MACRONIX:
-        if (type == 0x20 || type == 0x28)
+        case CAPACITY_LOG2:
             return log2;
-        return type == 0x25 || type == 0x81 ? log2 + 0x20 : -1;
-    case CAPACITY_SPANSION:
-        *known_part = true;
-        return -1;
-    default:
-        return -1;
+        case CAPACITY_LOG2_TO_32MB:
+            return log2 <= 25 ? log2 : 0x20 + (log2 - 26);
+        case CAPACITY_MACRONIX:
+            if (type == 0x20 || type == 0x28)
+                return log2;
+            return type == 0x25 || type == 0x81 ? log2 + 0x20 : -1;
+        case CAPACITY_SPANSION:
+            *known_part = true;
+            return -1;
+        default:
+            return -1;
     }
 }
 
@@ -922,11 +926,9 @@ std::vector<GFPDB_LINT_FINDING> GFPDB_QSPI_LINT::lint_database(GFPDB_MGR* manage
             gfpdb_prog_flow_template_name[t]));
     }
     for (std::string name : manager->get_user_template_list())
-        append(lint_template(name,
-                             manager->get_user_template_operation_list(name,
-                                                                       GFPDB_PROG_FLOW_TYPE_SFL),
-                             manager->get_user_template_operation_list(name,
-                                                                       GFPDB_PROG_FLOW_TYPE_SDM)));
+        append(lint_template(
+            name, manager->get_user_template_operation_list(name, GFPDB_PROG_FLOW_TYPE_SFL),
+            manager->get_user_template_operation_list(name, GFPDB_PROG_FLOW_TYPE_SDM)));
     std::vector<GFPDB_FLASH*> devices;
     for (const std::string& name : manager->get_new_config_device_list(
              manager->get_active_device_family(), manager->get_active_config_mode(), true))

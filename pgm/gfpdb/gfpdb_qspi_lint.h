@@ -35,8 +35,8 @@ constexpr int GFPDB_LINT_NONE = -1;
 struct GFPDB_LINT_FINDING {
     std::string rule;
     GFPDB_LINT_SEVERITY severity = GFPDB_LINT_SEVERITY_ERROR;
-    std::string device;         // the device's name; empty for a template
-    std::string template_name;  // the template's name; empty for a device
+    std::string device;               // the device's name; empty for a template
+    std::string template_name;        // the template's name; empty for a device
     int flow = GFPDB_LINT_NONE;       // GFPDB_PROG_FLOW_TYPE; NONE: the record as a whole
     int operation = GFPDB_LINT_NONE;  // GFPDB_OP_TYPE; NONE: the whole flow or record
     int action = GFPDB_LINT_NONE;     // index in the operation, from 0; NONE: the operation

@@ -638,6 +638,109 @@ class Config(CliCase):
         self.assertNotIn("GF_CFG", self.devices())
 
 
+class Lint(CliCase):
+    """lint reports each finding at the line of its action, in three formats."""
+
+    # One fault per row: the text changed in a device file that add wrote, the rule, the
+    # severity, and the element whose line the finding names.
+    FAULTS = [
+        ("<ADDRESSING_MODE>3</ADDRESSING_MODE>", "<ADDRESSING_MODE>4</ADDRESSING_MODE>",
+         "address-mode", "error", "<ACTION"),
+        ('<DELAY unit="us">50<', '<DELAY unit="us">0<', "reset-sequence", "error", "<ACTION"),
+        ("<ACT_DUMMY_CLOCK_CYCLE>8<", "<ACT_DUMMY_CLOCK_CYCLE>4<", "read-dummy", "error",
+         "<ACTION"),
+        ("<DEVICE_ID>0xEF 0x40 0x18<", "<DEVICE_ID>0xEF 0x40 0x17<", "id-capacity", "warning",
+         "<DEVICE_ID"),
+    ]
+
+    def faulty_file(self):
+        """A device file with every fault above; the expected (line, rule, severity) list."""
+        self.ok("add", "GF_L", "--id", "0xEF 0x40 0x18", "--voltage", "3.0V/3.3V",
+                "--density", "128Mb", "--template", "Winbond")
+        path = os.path.join(self.custom, "pgm_flash_GF_L.xml")
+        with open(path) as f:
+            text = f.read()
+        expected = []
+        for old, new, rule, severity, element in self.FAULTS:
+            at = text.index(old)
+            text = text[:at] + new + text[at + len(old):]
+            line = text.count("\n", 0, text.rindex(element, 0, at + len(element))) + 1
+            expected.append((line, rule, severity))
+        with open(path, "w") as f:
+            f.write(text)
+        return path, sorted(expected)
+
+    def test_findings_at_their_lines_in_every_format(self):
+        path, expected = self.faulty_file()
+        for args in (["lint"], ["lint", path]):
+            with self.subTest(args=args):
+                result = self.gfpdb(*args)
+                self.assertEqual(result.returncode, 1, result.stderr)
+                lines = result.stdout.splitlines()
+                self.assertEqual(lines[-1], "3 errors, 1 warnings")
+                found = []
+                for line in lines[:-1]:
+                    self.assertTrue(line.startswith("custom/pgm_flash_GF_L.xml:"), line)
+                    number, rest = line.split(":")[1], line.split(": ", 1)[1]
+                    found.append((int(number), rest[rest.rindex("[") + 1:-1],
+                                  rest.split(":")[0]))
+                self.assertEqual(found, expected)
+        document = json.loads(self.gfpdb("--json", "lint").stdout)
+        self.assertEqual((document["errors"], document["warnings"]), (3, 1))
+        first = document["findings"][0]
+        self.assertEqual(sorted(first), sorted(["rule", "severity", "file", "line", "device",
+                                                "flow", "operation", "action", "message"]))
+        self.assertEqual(first["device"], "GF_L")
+        sarif = json.loads(self.gfpdb("lint", "--sarif").stdout)
+        self.assertEqual(sarif["version"], "2.1.0")
+        run = sarif["runs"][0]
+        rules = [rule["id"] for rule in run["tool"]["driver"]["rules"]]
+        self.assertIn("address-mode", rules)
+        for result in run["results"]:
+            self.assertEqual(rules[result["ruleIndex"]], result["ruleId"])
+            self.assertIn(result["level"], ("error", "warning", "note"))
+            self.assertTrue(result["message"]["text"])
+            location = result["locations"][0]["physicalLocation"]
+            self.assertEqual(location["artifactLocation"]["uri"], "custom/pgm_flash_GF_L.xml")
+            self.assertGreater(location["region"]["startLine"], 0)
+        self.assertEqual(sorted(r["region"]["startLine"] for r in [
+            res["locations"][0]["physicalLocation"] for res in run["results"]]),
+            [line for line, _, _ in expected])
+
+    def test_disable_check_and_usage(self):
+        path, _ = self.faulty_file()
+        self.assertEqual(self.ok("lint", "--host-dir", DATA, custom=False).stdout,
+                         "0 errors, 0 warnings\n")
+        disabled = ["--disable", "address-mode", "--disable", "reset-sequence", "--disable",
+                    "read-dummy"]
+        self.assertEqual(self.ok("lint", *disabled).stdout.splitlines()[-1],
+                         "0 errors, 1 warnings")
+        self.assertEqual(self.gfpdb("lint", "--disable", "bogus").returncode, 2)
+        checked = self.gfpdb("check", path)
+        self.assertEqual(checked.returncode, 1)
+        self.assertIn("[address-mode]", checked.stdout)
+        self.assertEqual(self.gfpdb("check", "--no-lint", path).returncode, 0)
+        # show prints the findings under the flows.
+        self.assertIn("[reset-sequence]", self.gfpdb("show", "GF_L").stdout)
+
+    def test_add_refuses_flows_that_do_not_fit(self):
+        self.ok("add", "GF_S", "--id", "0xEF 0x40 0x18", "--voltage", "3.0V/3.3V", "--density",
+                "128Mb", "--template", "Winbond", "--save-template", "T_3BYTE")
+        # Fitted to 3-byte addresses: the SFL flow of the golden 16 Mbit Winbond part.
+        self.assertEqual(self.json_of("show", "GF_S")["flows"]["sfl"],
+                         self.json_of("show", "GF25W016L")["flows"]["sfl"])
+        before = self.snapshot()
+        big = ["add", "GF_BIG", "--id", "0xEF 0x40 0x19", "--voltage", "3.0V/3.3V",
+               "--density", "256Mb", "--template", "T_3BYTE"]
+        refused = self.gfpdb(*big)
+        self.assertEqual(refused.returncode, 1)
+        self.assertIn("GF_BIG SFL Program action 2: error: ", refused.stderr)
+        self.assertIn("[address-mode]", refused.stderr)
+        self.assertEqual(self.snapshot(), before)
+        forced = self.ok(*big, "--force")
+        self.assertIn("custom/pgm_flash_GF_BIG.xml:", forced.stdout)
+
+
 def main():
     global GFPDB, DATA
     parser = argparse.ArgumentParser()
