@@ -12,6 +12,7 @@
 #include "cli/gfpdb_cli.h"
 #include "pgm/gfpdb/gfpdb_qspi_lint.h"
 #include "pgm/gfpdb/gfpdb_qspi_mgr.h"
+#include "pgm/gfpdb/gfpdb_version.h"
 
 namespace gfpdb_cli {
 namespace {
@@ -242,11 +243,12 @@ void print_sarif(std::ostream& out, const JSON& document) {
     const JSON sarif = {
         {"$schema", sarif_schema},
         {"version", "2.1.0"},
-        {"runs",
-         JSON::array(
-             {{{"tool",
-                {{"driver", {{"name", "gfpdb"}, {"version", GFPDB_VERSION}, {"rules", rules}}}}},
-               {"results", results}}})}};
+        {"runs", JSON::array({{{"tool",
+                                {{"driver",
+                                  {{"name", "gfpdb"},
+                                   {"version", GFPDB_VERSION::get_library_version()},
+                                   {"rules", rules}}}}},
+                               {"results", results}}})}};
     print_json(out, sarif);
 }
 }  // namespace
