@@ -173,9 +173,10 @@ int save_new_device(SESSION& session, GFPDB_MGR* manager, GFPDB_FLASH* flash, JS
     document["file"] = file;
     document["template"] = nullptr;
     if (!adapted.empty())
-        message += "\nFitted the template's flows to " + flash->get_density() + " and " +
-                   flash->get_parameter_value(GFPDB_FLASH_PARAM_DUMMY_CLK_CYCLE) +
-                   " dummy cycles: " + std::to_string(adapted.size()) + " changes";
+        message +=
+            "\nFitted the template's flows to " + flash->get_density() + " and " +
+            std::to_string(flash->get_parameter_value_in_dword(GFPDB_FLASH_PARAM_DUMMY_CLK_CYCLE)) +
+            " dummy cycles: " + std::to_string(adapted.size()) + " changes";
     document["adapted"] = adapted;
     document["findings"] = lint_flash_json(session, flash, devices, true);
     if (!options.save_template.empty()) {
