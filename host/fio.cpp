@@ -1,10 +1,18 @@
 #include "host/fio.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <thread>
 
 namespace {
 namespace fs = std::filesystem;
@@ -30,7 +38,70 @@ bool wildcard_match(const std::string& pattern, const std::string& name) {
         ++p;
     return p == pattern.size();
 }
+
+FIO_FAILURE& last_failure_record() {
+    static FIO_FAILURE failure;
+    return failure;
+}
+
+struct INJECTED {
+    unsigned nth = 0;  // 0: none
+    int error = 0;
+};
+INJECTED injected[FIO_STEP_COUNT];
+
+// Whether this operation of `step` is told to fail; then errno holds the chosen error.
+bool injected_failure(FIO_STEP step) {
+    INJECTED& i = injected[step];
+    if (i.nth == 0 || --i.nth != 0)
+        return false;
+    errno = i.error;
+    return true;
+}
+
+// Records errno as the reason of the failure of `step` on `path`; answers false.
+bool failed(FIO_STEP step, const std::string& path) {
+    last_failure_record() = {errno ? errno : EIO, step, path};
+    return false;
+}
+
+// One step: the injected failure or the system call's answer (0 or a positive count for
+// success).
+template <typename CALL>
+bool step_ok(FIO_STEP step, const std::string& path, CALL call) {
+    if (injected_failure(step) || call() < 0)
+        return failed(step, path);
+    return true;
+}
+
+bool write_all(int fd, const std::string& data, const std::string& path) {
+    if (injected_failure(FIO_STEP_WRITE))
+        return failed(FIO_STEP_WRITE, path);
+    for (size_t done = 0; done < data.size();) {
+        const ssize_t written = ::write(fd, data.data() + done, data.size() - done);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return failed(FIO_STEP_WRITE, path);
+        done += static_cast<size_t>(written);
+    }
+    return true;
+}
+
+// The mode a replaced file keeps, or the one a new file gets under the process's mask.
+mode_t mode_for(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0)
+        return st.st_mode & 07777;
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
 }  // namespace
+
+std::string FIO_FAILURE::describe() const {
+    return error ? path + ": " + std::strerror(error) : std::string();
+}
 
 FIO_PATH::FIO_PATH(const std::string& path) {
     std::error_code ec;
@@ -104,10 +175,137 @@ bool FIO_FILE_SYSTEM::touch(const std::string& path) {
 }
 
 bool FIO_FILE_SYSTEM::_chmod(const char* path, int mode) {
-    return path && ::chmod(path, static_cast<mode_t>(mode)) == 0;
+    return path &&
+           step_ok(FIO_STEP_CHMOD, path, [&] { return ::chmod(path, static_cast<mode_t>(mode)); });
 }
 
 bool FIO_FILE_SYSTEM::remove(const char* path) {
-    std::error_code ec;
-    return path && fs::remove(path, ec) && !ec;
+    return path && step_ok(FIO_STEP_REMOVE, path, [&] { return ::unlink(path); });
+}
+
+bool FIO_FILE_SYSTEM::replace(const std::string& path, const std::string& data) {
+    const size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+    std::string temp = dir + "." + path.substr(slash + 1) + ".XXXXXX";
+    const mode_t mode = mode_for(path);
+    int fd = -1;
+    if (!step_ok(FIO_STEP_CREATE, path, [&] { return fd = ::mkstemp(&temp[0]); }))
+        return false;
+    bool ok = write_all(fd, data, path) &&
+              step_ok(FIO_STEP_CHMOD, path, [&] { return ::fchmod(fd, mode); }) &&
+              step_ok(FIO_STEP_FSYNC, path, [&] { return ::fsync(fd); });
+    if (::close(fd) != 0 && ok)
+        ok = failed(FIO_STEP_WRITE, path);
+    ok = ok &&
+         step_ok(FIO_STEP_RENAME, path, [&] { return std::rename(temp.c_str(), path.c_str()); });
+    if (!ok) {
+        const int error = errno;
+        ::unlink(temp.c_str());
+        errno = error;
+        return false;
+    }
+    // The rename itself lasts once the folder is flushed too.
+    const int dir_fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir_fd >= 0) {
+        ::fsync(dir_fd);
+        ::close(dir_fd);
+    }
+    return true;
+}
+
+bool FIO_FILE_SYSTEM::read(const std::string& path, std::string* data) {
+    data->clear();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    char buffer[65536];
+    ssize_t got = 0;
+    while ((got = ::read(fd, buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR))
+        data->append(buffer, static_cast<size_t>(std::max<ssize_t>(got, 0)));
+    ::close(fd);
+    return got == 0;
+}
+
+std::string FIO_FILE_SYSTEM::signature(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return std::string();
+    return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" +
+           std::to_string(st.st_size) + ":" + std::to_string(st.st_mtim.tv_sec) + "." +
+           std::to_string(st.st_mtim.tv_nsec);
+}
+
+FIO_FAILURE FIO_FILE_SYSTEM::last_failure() {
+    return last_failure_record();
+}
+
+void FIO_FILE_SYSTEM::clear_last_failure() {
+    last_failure_record() = FIO_FAILURE();
+}
+
+void FIO_FILE_SYSTEM::fail_nth(FIO_STEP step, unsigned nth, int error) {
+    if (step < FIO_STEP_COUNT)
+        injected[step] = {nth, error};
+}
+
+void FIO_FILE_SYSTEM::clear_failures() {
+    for (INJECTED& i : injected)
+        i = INJECTED();
+}
+
+namespace {
+struct HELD_FOLDER {
+    int fd = -1;
+    int depth = 0;
+};
+std::map<std::string, HELD_FOLDER>& held_folders() {
+    static std::map<std::string, HELD_FOLDER> folders;
+    return folders;
+}
+}  // namespace
+
+FIO_FOLDER_LOCK::FIO_FOLDER_LOCK(const std::string& folder, int wait_ms)
+    : m_folder(FIO_PATH(folder).full_directory()) {
+    HELD_FOLDER& held = held_folders()[m_folder];
+    if (held.depth > 0) {
+        ++held.depth;
+        m_held = true;
+        return;
+    }
+    const int fd = ::open(m_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        // A folder that cannot be opened cannot be written either: the save that follows
+        // fails on its own terms.
+        held_folders().erase(m_folder);
+        m_held = true;
+        return;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            break;
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            // A file system without locks: nothing to wait for.
+            ::close(fd);
+            held_folders().erase(m_folder);
+            m_held = true;
+            return;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            ::close(fd);
+            held_folders().erase(m_folder);
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    held = {fd, 1};
+    m_held = true;
+}
+
+FIO_FOLDER_LOCK::~FIO_FOLDER_LOCK() {
+    auto held = held_folders().find(m_folder);
+    if (!m_held || held == held_folders().end() || --held->second.depth > 0)
+        return;
+    ::close(held->second.fd);
+    held_folders().erase(held);
 }

@@ -24,6 +24,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/fio.h"
 #include "host/host_detail.h"
 
 namespace {
@@ -664,35 +665,6 @@ xmlNode* build_node(const PGM_COMMON_XML_ELEMENT* element) {
     }
     return node;
 }
-
-bool write_all(int fd, const char* data, size_t size) {
-    while (size) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0)
-            return false;
-        data += written;
-        size -= static_cast<size_t>(written);
-    }
-    return true;
-}
-
-// Replaces a file through a temporary file in the same folder and a rename.
-bool replace_file(const std::string& file, const char* data, size_t size) {
-    const size_t slash = file.rfind('/');
-    const std::string dir = slash == std::string::npos ? "" : file.substr(0, slash + 1);
-    std::string temp = dir + "." + file.substr(slash + 1) + ".XXXXXX";
-    const int fd = ::mkstemp(&temp[0]);
-    if (fd < 0)
-        return false;
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    bool ok = write_all(fd, data, size) && ::fchmod(fd, 0666 & ~mask) == 0 && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && std::rename(temp.c_str(), file.c_str()) == 0;
-    if (!ok)
-        ::unlink(temp.c_str());
-    return ok;
-}
 }  // namespace
 
 void PGM_COMMON_XML::check_xsd(const std::string& xml_file, const std::string& xsd_file,
@@ -784,7 +756,8 @@ bool PGM_COMMON_XML::write_xml(const PGM_COMMON_XML_ELEMENT* root, const std::st
     xmlDocDumpFormatMemoryEnc(doc.get(), &text, &size, "UTF-8", 1);
     const bool ok =
         text && size > 0 &&
-        replace_file(xml_file, reinterpret_cast<const char*>(text), static_cast<size_t>(size));
+        FIO_FILE_SYSTEM::replace(
+            xml_file, std::string(reinterpret_cast<const char*>(text), static_cast<size_t>(size)));
     xmlFree(text);
     return ok;
 }

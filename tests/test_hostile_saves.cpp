@@ -1,13 +1,15 @@
 // Saves that must lose nothing: values a file could not give back are refused before any file
-// is touched, files locked by someone else refuse the save and stay loadable, and a reader
-// that loads while another process saves never gets part of a file.
-#include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
+// is touched; a file operation that fails, a record the manager did not load, a name whose
+// file is another record's, a killed save and a second writer all leave every file whole; and
+// a reader that loads while another process saves never gets part of a file.
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,34 +20,6 @@
 namespace {
 
 using namespace gfpdb_test;
-
-// Marks a file or folder immutable while it lives: then nobody, not even the superuser, may
-// change its mode, remove it or change what it holds, as when an administrator locks it.
-class LOCK {
-public:
-    explicit LOCK(const std::string& path) : m_path(path) { m_locked = set(true); }
-    ~LOCK() {
-        if (m_locked)
-            set(false);
-    }
-    LOCK(const LOCK&) = delete;
-    LOCK& operator=(const LOCK&) = delete;
-    bool locked() const { return m_locked; }
-
-private:
-    bool set(bool on) {
-        const int fd = open(m_path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-        int flags = 0;
-        bool ok = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-        flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
-        ok = ok && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-        if (fd >= 0)
-            close(fd);
-        return ok;
-    }
-    std::string m_path;
-    bool m_locked = false;
-};
 
 class HostileSaves : public QSPI_DB_TEST {
 protected:
@@ -178,52 +152,373 @@ TEST_F(HostileSaves, NumberBeyond64BitsIsInvalidWhereverZeroWouldPass) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Files locked by someone else
+// File operations that fail
 
-TEST_F(HostileSaves, FileLockedBySomeoneElseRefusesTheSaveAndStaysLoadable) {
-    auto mgr = load();
-    GFPDB_FLASH* saved = new_device(*mgr, "DEV1");
-    GFPDB_QSPI_FLASH before_save(*static_cast<GFPDB_QSPI_FLASH*>(saved));
-    ASSERT_TRUE(mgr->update_db(saved, custom_dir()));
-    const std::string text = read_file(device_file("DEV1"));
-    // A file of a device this manager never loaded, locked by its owner.
-    write_file(device_file("NEW1"), "someone else's");
-    LOCK lock(device_file("DEV1"));
-    LOCK other(device_file("NEW1"));
-    if (!lock.locked() || !other.locked())
-        GTEST_SKIP() << "files cannot be locked on this file system or for this user";
-
-    expect_saves_refused(*mgr, {"DEV1", "NEW1"}, "DEV1");
-    EXPECT_EQ(read_file(device_file("DEV1")), text);
-    EXPECT_EQ(read_file(device_file("NEW1")), "someone else's");
-    expect_loads_back("DEV1", &before_save);
+// The folder as a user leaves it: file names, contents and modes.
+std::map<std::string, std::pair<std::string, unsigned>> folder_state(const std::string& dir) {
+    std::map<std::string, std::pair<std::string, unsigned>> state;
+    for (const std::string& name : listing(dir)) {
+        struct stat st {};
+        stat((dir + name).c_str(), &st);
+        state[name] = {read_file(dir + name), st.st_mode & 07777};
+    }
+    return state;
 }
 
-TEST_F(HostileSaves, FolderLockedBySomeoneElseRefusesEverySave) {
-    auto mgr = load();
-    GFPDB_FLASH* saved = new_device(*mgr, "DEV1");
-    GFPDB_QSPI_FLASH before_save(*static_cast<GFPDB_QSPI_FLASH*>(saved));
-    ASSERT_TRUE(mgr->update_db(saved, custom_dir()));
-    const std::string text = read_file(device_file("DEV1"));
-    LOCK lock(custom_dir());
-    if (!lock.locked())
-        GTEST_SKIP() << "folders cannot be locked on this file system or for this user";
-    const MAPS before = maps_of(*mgr);
-    for (const char* name : {"DEV1", "NEW1"}) {
-        SCOPED_TRACE(name);
-        GFPDB_FLASH* flash = new_device(*mgr, name);
-        flash->set_parameter_value(GFPDB_FLASH_PARAM_TEMPLATE_NAME, std::string("Flow_x"));
+enum class OP { SAVE_NEW, SAVE_OVER, DELETE_ALONE, DELETE_SHARED, DELETE_TEMPLATE };
+
+// Each operation against a folder holding DEV1 alone and P1, P2 and template T1 together,
+// with one file operation failing: a refusal leaves folder and maps as they were, and says
+// why; a step the operation does not take changes nothing of its success.
+TEST_F(HostileSaves, FailedFileOperationRefusesAndLeavesEveryFileAsItWas) {
+    struct CASE {
+        OP op;
+        FIO_STEP step;
+        unsigned nth;
+        int error;
+        bool refused;
+    };
+    const CASE cases[] = {
+        {OP::SAVE_NEW, FIO_STEP_CREATE, 1, ENOSPC, true},
+        {OP::SAVE_NEW, FIO_STEP_CREATE, 1, ENAMETOOLONG, true},
+        {OP::SAVE_NEW, FIO_STEP_WRITE, 1, ENOSPC, true},
+        {OP::SAVE_NEW, FIO_STEP_FSYNC, 1, EIO, true},
+        {OP::SAVE_NEW, FIO_STEP_RENAME, 1, EROFS, true},
+        {OP::SAVE_NEW, FIO_STEP_REMOVE, 1, EROFS, false},
+        {OP::SAVE_OVER, FIO_STEP_WRITE, 1, EDQUOT, true},
+        {OP::SAVE_OVER, FIO_STEP_CHMOD, 1, EPERM, true},
+        {OP::SAVE_OVER, FIO_STEP_RENAME, 1, EACCES, true},
+        {OP::DELETE_ALONE, FIO_STEP_REMOVE, 1, EROFS, true},
+        {OP::DELETE_ALONE, FIO_STEP_CHMOD, 1, EPERM, false},  // the mode is left alone
+        {OP::DELETE_SHARED, FIO_STEP_WRITE, 1, ENOSPC, true},
+        {OP::DELETE_SHARED, FIO_STEP_RENAME, 1, EROFS, true},
+        {OP::DELETE_TEMPLATE, FIO_STEP_FSYNC, 1, EIO, true},
+        {OP::SAVE_OVER, FIO_STEP_WRITE, 2, ENOSPC, false},  // only one file is written
+    };
+    for (const CASE& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << static_cast<int>(c.op) << " step " << c.step << " errno " << c.error);
+        fs::remove_all(custom_dir());
+        write_custom_file("pgm_flash_DEV1.xml", device_xml("DEV1"));
+        write_custom_file("pgm_flash_pair.xml",
+                          device_xml("P1") + device_xml("P2") + template_xml("T1"));
+        fs::permissions(device_file("DEV1"), fs::perms(0644));
+        auto mgr = load();
+        const MAPS maps = maps_of(*mgr);
+        const auto files = folder_state(custom_dir());
+        FIO_FILE_SYSTEM::clear_last_failure();
+        FIO_FILE_SYSTEM::fail_nth(c.step, c.nth, c.error);
         MESSAGE_RECORDER recorder;
-        EXPECT_FALSE(mgr->update_db(flash, custom_dir()));
-        // A new device's template is tried after its device, and refused the same way.
-        const std::vector<unsigned> refusals(name == std::string("NEW1") ? 2 : 1, 20560);
-        EXPECT_EQ(recorder.ids(), refusals);
-        EXPECT_TRUE(maps_of(*mgr) == before);
-        discard(*mgr, flash);
+        bool ok = false;
+        switch (c.op) {
+            case OP::SAVE_NEW:
+            case OP::SAVE_OVER: {
+                GFPDB_FLASH* flash = new_device(*mgr, c.op == OP::SAVE_NEW ? "NEW1" : "DEV1");
+                ok = mgr->update_db(flash, custom_dir());
+                if (!ok)
+                    discard(*mgr, flash);
+                break;
+            }
+            case OP::DELETE_ALONE:
+                ok = mgr->delete_db("DEV1", custom_dir());
+                break;
+            case OP::DELETE_SHARED:
+                ok = mgr->delete_db("P1", custom_dir());
+                break;
+            case OP::DELETE_TEMPLATE:
+                ok = mgr->delete_template("T1");
+                break;
+        }
+        FIO_FILE_SYSTEM::clear_failures();
+        EXPECT_EQ(ok, !c.refused);
+        if (c.refused) {
+            EXPECT_EQ(recorder.ids(), std::vector<unsigned>{20560});
+            EXPECT_TRUE(maps_of(*mgr) == maps);
+            EXPECT_EQ(folder_state(custom_dir()), files);
+            EXPECT_EQ(FIO_FILE_SYSTEM::last_failure().error, c.error);
+            EXPECT_EQ(FIO_FILE_SYSTEM::last_failure().path.rfind(custom_dir(), 0), 0u);
+        } else {
+            EXPECT_TRUE(recorder.posted.empty());
+            if (c.op == OP::SAVE_OVER) {
+                EXPECT_EQ(folder_state(custom_dir())["pgm_flash_DEV1.xml"].second, 0644u);
+            }
+        }
     }
-    EXPECT_EQ(listing(custom_dir()), std::vector<std::string>{"pgm_flash_DEV1.xml"});
-    EXPECT_EQ(read_file(device_file("DEV1")), text);
-    expect_loads_back("DEV1", &before_save);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Records the manager did not load
+
+// A save or delete never drops a record of the file that the maps lack: it refuses, naming
+// the file and the record, unless the host has told the user and chosen to go on.
+TEST_F(HostileSaves, RecordTheMapsLackIsNeverOverwritten) {
+    auto bad = [](const char* name) {
+        DEVICE_XML d(name);
+        d.voltage = "9V";
+        return device_xml(d);
+    };
+    struct CASE {
+        const char* what;
+        std::vector<std::pair<std::string, std::string>> files;  // before the load
+        std::vector<std::pair<std::string, std::string>> later;  // after it
+        const char* name;                                        // saved, or deleted when `deletes`
+        bool deletes;
+        const char* reason;
+    };
+    const CASE cases[] = {
+        {"hand-written file failing a value check",
+         {{"pgm_flash_MA.xml", device_xml("MA") + bad("MBAD")}},
+         {},
+         "MA",
+         true,
+         "(pgm_flash_MA.xml holds MBAD, which was not loaded)"},
+        {"a device of that name that did not load",
+         {{"pgm_flash_NEW1.xml", bad("NEW1")}},
+         {},
+         "NEW1",
+         false,
+         "(pgm_flash_NEW1.xml holds NEW1, which was not loaded)"},
+        {"file failing the schema",
+         {{"pgm_flash_NEW1.xml", "<FLASH><NOTHING/></FLASH>\n"}},
+         {},
+         "NEW1",
+         false,
+         "(pgm_flash_NEW1.xml holds records that did not load)"},
+        {"file another program saved since the load",
+         {},
+         {{"pgm_flash_NEW1.xml", device_xml("NEW1")}},
+         "NEW1",
+         false,
+         "(pgm_flash_NEW1.xml holds NEW1, which was not loaded)"},
+        {"file changed since the load",
+         {{"pgm_flash_DEV1.xml", device_xml("DEV1")}},
+         {{"pgm_flash_DEV1.xml", device_xml("DEV1") + template_xml("T9")}},
+         "DEV1",
+         true,
+         "(pgm_flash_DEV1.xml holds T9, which was not loaded)"},
+        {"file removed since the load",
+         {{"pgm_flash_DEV1.xml", device_xml("DEV1")}},
+         {{"pgm_flash_DEV1.xml", ""}},
+         "DEV1",
+         true,
+         "(pgm_flash_DEV1.xml is gone since it was loaded)"},
+    };
+    for (bool force : {false, true}) {
+        for (const CASE& c : cases) {
+            SCOPED_TRACE(std::string(c.what) + (force ? ", forced" : ""));
+            fs::remove_all(custom_dir());
+            fs::create_directories(custom_dir());
+            for (const auto& [name, body] : c.files)
+                write_custom_file(name, body);
+            auto mgr = load();
+            for (const auto& [name, body] : c.later) {
+                if (body.empty())
+                    fs::remove(custom_dir() + name);
+                else
+                    write_custom_file(name, body);
+            }
+            const auto files = folder_state(custom_dir());
+            const MAPS maps = maps_of(*mgr);
+            cfg_set_value("pgm_gfpdb_overwrite_unloaded", force);
+            MESSAGE_RECORDER recorder;
+            GFPDB_FLASH* flash = c.deletes ? nullptr : new_device(*mgr, c.name);
+            const bool ok = c.deletes ? mgr->delete_db(c.name, custom_dir())
+                                      : mgr->update_db(flash, custom_dir());
+            EXPECT_EQ(ok, force);
+            if (force)
+                continue;
+            ASSERT_EQ(recorder.ids(), std::vector<unsigned>{20560});
+            EXPECT_EQ(recorder.posted[0].text, "Failed to update the device database in the " +
+                                                   custom_dir() + " " + c.reason + " directory.");
+            EXPECT_TRUE(maps_of(*mgr) == maps);
+            EXPECT_EQ(folder_state(custom_dir()), files);
+            if (flash)
+                discard(*mgr, flash);
+        }
+    }
+}
+
+// A loaded record that shares the file of the device saved stays in it.
+TEST_F(HostileSaves, LoadedRecordSharingTheFileOfASavedDeviceStays) {
+    write_custom_file("pgm_flash_FOO.xml", device_xml("OTHER") + template_xml("T1"));
+    auto mgr = load();
+    ASSERT_TRUE(mgr->update_db(new_device(*mgr, "FOO"), custom_dir()));
+    auto reloaded = load();
+    for (const char* name : {"FOO", "OTHER"})
+        EXPECT_TRUE(reloaded->device_exist_in_db(name, true)) << name;
+    EXPECT_EQ(reloaded->get_user_template_list(), std::vector<std::string>{"T1"});
+}
+
+// ---------------------------------------------------------------------------------------------
+// Names whose files collide
+
+TEST_F(HostileSaves, NameWhoseFileIsAnotherRecordsIsRefused) {
+    write_custom_file("pgm_flash_template_Flow_x.xml", device_xml("template_Flow_x"));
+    write_custom_file("pgm_flash_DEV1.xml", device_xml("DEV1"));
+    auto mgr = load();
+    // Another spelling of DEV1's file, as a file system that ignores case sees it.
+    fs::create_symlink("pgm_flash_DEV1.xml", custom_dir() + "pgm_flash_dev1.xml");
+    struct CASE {
+        GFPDB_FLASH_PARAM param;
+        const char* name;
+        unsigned warning;
+    };
+    const CASE cases[] = {
+        {GFPDB_FLASH_PARAM_NAME, "template_Flow_y", 20474},
+        {GFPDB_FLASH_PARAM_NAME, "TEMPLATE_Flow_y", 20474},
+        {GFPDB_FLASH_PARAM_NAME, "dev1", 20475},
+        {GFPDB_FLASH_PARAM_NAME, "dev2", 0},
+        {GFPDB_FLASH_PARAM_TEMPLATE_NAME, "Flow_x", 20675},
+        {GFPDB_FLASH_PARAM_TEMPLATE_NAME, "Flow_y", 0},
+    };
+    for (const CASE& c : cases) {
+        SCOPED_TRACE(c.name);
+        MESSAGE_RECORDER recorder;
+        std::string error;
+        EXPECT_EQ(mgr->is_parameter_valid(c.param, c.name, &error), c.warning == 0);
+        EXPECT_EQ(recorder.ids(),
+                  c.warning ? std::vector<unsigned>{c.warning} : std::vector<unsigned>{});
+        if (c.warning) {
+            EXPECT_NE(error.find("file"), std::string::npos) << error;
+        }
+    }
+    // Saving refuses what validation would.
+    GFPDB_FLASH* flash = new_device(*mgr, "template_Flow_y");
+    MESSAGE_RECORDER recorder;
+    EXPECT_FALSE(mgr->update_db(flash, custom_dir()));
+    EXPECT_EQ(recorder.ids(), std::vector<unsigned>{20474});
+    discard(*mgr, flash);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Saves killed midway and a second writer
+
+// Runs `work` in a child process that posts and logs nothing; answers its pid.
+template <typename WORK>
+pid_t spawn(WORK work) {
+    std::fflush(nullptr);  // the child must not write the parent's pending output again
+    const pid_t child = fork();
+    if (child == 0) {
+        msg_set_debug_listener([](const std::string&, int, const std::string&) {});
+        msg_set_post_listener([](unsigned, MSG_POST_TYPE, const std::string&) {});
+        _exit(work());
+    }
+    return child;
+}
+
+TEST_F(HostileSaves, SaveKilledAnywhereLeavesTheOldOrTheNewFile) {
+    // A leftover of a killed save is removed at the next load, with a warning naming it.
+    write_file(custom_dir() + ".pgm_flash_DEV1.xml.Ab12Cd", "<QSPI_FL");
+    {
+        MESSAGE_RECORDER recorder;
+        load();
+        ASSERT_EQ(recorder.ids(), std::vector<unsigned>{20560});
+        EXPECT_NE(recorder.posted[0].text.find(".pgm_flash_DEV1.xml.Ab12Cd, now removed"),
+                  std::string::npos);
+        EXPECT_TRUE(listing(custom_dir()).empty());
+    }
+    {
+        auto mgr = load();
+        ASSERT_TRUE(mgr->update_db(new_device(*mgr, "DEV1"), custom_dir()));
+    }
+    for (int round = 0; round < 12; ++round) {
+        SCOPED_TRACE(round);
+        const pid_t saver = spawn([] {
+            auto mgr = load();
+            for (unsigned die = 1;; die = 3 - die) {
+                GFPDB_FLASH* flash = new_device(*mgr, "DEV1");
+                flash->set_parameter_value(GFPDB_FLASH_PARAM_TOTAL_DIE, die);
+                if (!mgr->update_db(flash, custom_dir()))
+                    return 1;
+            }
+        });
+        ASSERT_GT(saver, 0);
+        usleep(static_cast<useconds_t>(20000 + 7919 * round % 30000));
+        kill(saver, SIGKILL);
+        int status = 0;
+        waitpid(saver, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status));
+        MESSAGE_RECORDER quiet;
+        auto mgr = load();
+        GFPDB_FLASH* flash = mgr->get_flash("DEV1", true);
+        ASSERT_NE(flash, nullptr);
+        EXPECT_LE(flash->get_parameter_value_in_dword(GFPDB_FLASH_PARAM_TOTAL_DIE), 2u);
+        EXPECT_EQ(listing(custom_dir()), std::vector<std::string>{"pgm_flash_DEV1.xml"});
+    }
+}
+
+// Writers that load the same folder, each adding its own device and the same one: every save
+// reported is on disk, and the shared name is saved once, the others refused.
+TEST_F(HostileSaves, WritersOfOneFolderNeverLoseAReportedSave) {
+    constexpr int writers = 4;
+    int loaded[2], go[2];
+    ASSERT_EQ(pipe(loaded), 0);
+    ASSERT_EQ(pipe(go), 0);
+    std::vector<pid_t> children;
+    for (int i = 0; i < writers; ++i) {
+        children.push_back(spawn([i, &loaded, &go] {
+            auto mgr = load();
+            // All have loaded before any saves: each waits for the parent to close `go`.
+            char byte = 0;
+            close(go[1]);
+            if (write(loaded[1], &byte, 1) != 1 || read(go[0], &byte, 1) != 0)
+                return 4;
+            const bool own =
+                mgr->update_db(new_device(*mgr, "OWN" + std::to_string(i)), custom_dir());
+            const bool same = mgr->update_db(new_device(*mgr, "SAME"), custom_dir());
+            return (own ? 1 : 0) | (same ? 2 : 0);
+        }));
+    }
+    for (int i = 0; i < writers; ++i) {
+        char byte = 0;
+        ASSERT_EQ(read(loaded[0], &byte, 1), 1);
+    }
+    for (int fd : {loaded[0], loaded[1], go[0], go[1]})
+        close(fd);
+    int own_saves = 0, same_saves = 0;
+    for (pid_t child : children) {
+        int status = 0;
+        waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status));
+        own_saves += WEXITSTATUS(status) & 1;
+        same_saves += WEXITSTATUS(status) >> 1;
+    }
+    EXPECT_EQ(own_saves, writers);
+    EXPECT_EQ(same_saves, 1);
+    auto mgr = load();
+    for (int i = 0; i < writers; ++i)
+        EXPECT_TRUE(mgr->device_exist_in_db("OWN" + std::to_string(i), true));
+    EXPECT_TRUE(mgr->device_exist_in_db("SAME", true));
+}
+
+// The folder lock of a save waits for another process's and gives up after a while.
+TEST_F(HostileSaves, FolderHeldByAnotherProcessRefusesTheSaveInTime) {
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t holder = spawn([&ready] {
+        FIO_FOLDER_LOCK lock(custom_dir(), 0);
+        char byte = lock.held() ? 1 : 0;
+        if (write(ready[1], &byte, 1) != 1)
+            return 1;
+        sleep(30);
+        return 0;
+    });
+    char byte = 0;
+    ASSERT_EQ(read(ready[0], &byte, 1), 1);
+    ASSERT_EQ(byte, 1);
+    auto mgr = load();
+    GFPDB_FLASH* flash = new_device(*mgr, "NEW1");
+    MESSAGE_RECORDER recorder;
+    EXPECT_FALSE(mgr->update_db(flash, custom_dir()));
+    ASSERT_EQ(recorder.ids(), std::vector<unsigned>{20560});
+    EXPECT_NE(recorder.posted[0].text.find("(another program is saving in this folder)"),
+              std::string::npos);
+    discard(*mgr, flash);
+    kill(holder, SIGKILL);
+    waitpid(holder, nullptr, 0);
+    close(ready[0]);
+    close(ready[1]);
+    EXPECT_TRUE(listing(custom_dir()).empty());
 }
 
 // ---------------------------------------------------------------------------------------------

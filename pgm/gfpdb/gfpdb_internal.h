@@ -37,11 +37,14 @@ MSG_POST* gfpdb_new_duplicate_flash_error(const std::string& name, const std::st
 void gfpdb_post(GFPDB_MESSAGE_ID id, const std::string& arg);
 void gfpdb_post(GFPDB_MESSAGE_ID id, int arg);
 
-// Replaces a database file by a tree, which it takes over: touch a missing file, make it
-// writable, remove it, confirm it is gone, write, confirm it is there. A refusal of the file
-// system posts GFPDB_FAILED_TO_UPDATE_DB with `db_dir` and answers false.
+// Replaces a database file by a tree, which it takes over. The new content is written beside
+// the old file and takes its place whole, so a refused or interrupted write leaves the old
+// file as it was: a refusal posts GFPDB_FAILED_TO_UPDATE_DB with `db_dir` and answers false.
 bool gfpdb_replace_xml_file(PGM_COMMON_XML_ELEMENT* tree, const std::string& file,
                             const std::string& db_dir);
+
+// Posts GFPDB_FAILED_TO_UPDATE_DB for `db_dir`, with the reason when there is one.
+void gfpdb_post_refusal(const std::string& db_dir, const std::string& reason);
 
 // The folder part of a database file that was just read, as FIO_PATH(file).full_directory()
 // gives it, without asking the file system when the path is already in normal form.
@@ -51,6 +54,10 @@ std::string gfpdb_folder_of_read_file(const std::string& file);
 // folder separator, text a file can hold. Loaders refuse a record whose name is not, and so
 // does saving.
 bool gfpdb_name_fits_file_name(const std::string& name);
+
+// Whether a device so named would be saved in a template's file: it begins with "template_",
+// in any case.
+bool gfpdb_name_is_template_file_name(const std::string& name);
 
 // The catalogue literal of an id ("text/W SYMBOL"); null for 20510, which has none.
 const char* gfpdb_message_literal(GFPDB_MESSAGE_ID id);

@@ -497,10 +497,37 @@ void GFPDB_MGR::release_unsaved_flash() {
     m_flash = nullptr;
 }
 
+namespace {
+// A save killed between writing its new file and renaming it leaves that file beside the
+// database files (".pgm_flash_NAME.xml." and six characters). The file it would have
+// replaced is whole, so the leftover goes; not while another program is saving there.
+void remove_unfinished_saves(FIO_PATH& path) {
+    FIO_FIND find(path.filename(".pgm_flash_*.xml.??????"));
+    std::string name = find.find_first();
+    if (name.empty())
+        return;
+    FIO_FOLDER_LOCK lock(path.full_directory(), 0);
+    if (!lock.held())
+        return;
+    for (; !name.empty(); name = find.find_next()) {
+        const std::string file = path.filename(name);
+        const bool removed = FIO_FILE_SYSTEM::remove(file.c_str());
+        gfpdb_post(GFPDB_FAILED_TO_UPDATE_DB,
+                   path.full_directory() + " (an interrupted save left " + name +
+                       (removed ? ", now removed)" : ", which cannot be removed)"));
+    }
+}
+}  // namespace
+
 void GFPDB_MGR::for_each_user_file(
     const std::string& dir, bool is_zorvane, const char* golden_name,
-    const std::function<void(const std::string& name, const std::string& file)>& visit) {
+    const std::function<bool(const std::string& name, const std::string& file)>& visit) {
     FIO_PATH path(dir);
+    remove_unfinished_saves(path);
+    const std::string folder = path.full_directory();
+    for (auto seen = m_files_seen.lower_bound(folder);
+         seen != m_files_seen.end() && seen->first.compare(0, folder.size(), folder) == 0;)
+        seen = m_files_seen.erase(seen);
     FIO_FIND find(path.filename("pgm_flash_*.xml"));
     for (std::string name = find.find_first(); !name.empty(); name = find.find_next()) {
         // The golden file lies in the host directory; it is read on its own terms.
@@ -510,7 +537,9 @@ void GFPDB_MGR::for_each_user_file(
         gfpdb_debug(is_zorvane ? "Parsing XML file in Zorvane directory: %s"
                                : "Parsing XML file in custom directory: %s",
                     file.c_str());
-        visit(name, file);
+        // Taken before the read: a change while reading shows as a change since.
+        const std::string signature = FIO_FILE_SYSTEM::signature(file);
+        m_files_seen[file] = {signature, visit(name, file)};
     }
 }
 
@@ -677,7 +706,25 @@ bool GFPDB_MGR::device_name_is_valid(std::string name, std::string* error) {
                           "' is invalid as it already exist in the device "
                           "database.");
     }
+    // The file of a device so named would be a template's file.
+    if (gfpdb_name_is_template_file_name(name)) {
+        return reject(error, GFPDB_INVALID_DEVICE_NAME_CONFLICT_WITH_TEMPLATE, name,
+                      "Device name '" + name + "' is invalid as its file would be the file of " +
+                          "template '" + name.substr(9) + "' (pgm_flash_" + name + ".xml).");
+    }
+    const std::string other = record_sharing_file("pgm_flash_" + name + ".xml");
+    if (!other.empty()) {
+        return reject(error, GFPDB_INVALID_DEVICE_NAME_CONFLICT_WITH_EXISTING_DEVICE, name,
+                      "Device name '" + name + "' is invalid as its file would be the file of '" +
+                          other +
+                          "' on this file system, which does not tell upper from lower "
+                          "case.");
+    }
     return true;
+}
+
+bool gfpdb_name_is_template_file_name(const std::string& name) {
+    return name.size() >= 9 && PGM_COMMON::compare_string(name.substr(0, 9), "template_", true);
 }
 
 bool GFPDB_MGR::device_density_is_valid(std::string density, std::string* error) {
@@ -713,6 +760,11 @@ bool gfpdb_name_fits_file_name(const std::string& name) {
 bool GFPDB_MGR::flash_fits_file_format(GFPDB_FLASH* flash) {
     GFPDB_ASSERT(flash, source);
     const std::string name = flash->get_name();
+    if (gfpdb_name_is_template_file_name(name)) {
+        gfpdb_post(GFPDB_INVALID_DEVICE_NAME_CONFLICT_WITH_TEMPLATE,
+                   name + " (the file of template " + name.substr(9) + ")");
+        return false;
+    }
     if (gfpdb_name_fits_file_name(name))
         return true;
     gfpdb_post(GFPDB_INVALID_DEVICE_NAME_WITH_EMPTY_STRING_OR_SPECIAL_CHAR,
@@ -823,18 +875,8 @@ void GFPDB_MGR::get_dir_roles(const std::string& db_dir, bool* is_zorvane, bool*
 }
 
 namespace {
-// The fixed replacement sequence up to the write: touch a missing file, make it writable,
-// remove it and confirm it is gone. False when the file system refused a step.
-bool clear_way_for(const std::string& file) {
-    bool ok = true;
-    if (!FIO_FILE_SYSTEM::exists(file)) {
-        gfpdb_debug("Touch new XML file, %s", file.c_str());
-        ok = FIO_FILE_SYSTEM::touch(file);
-    }
-    gfpdb_debug("Deleting old XML file %s", file.c_str());
-    return ok && FIO_FILE_SYSTEM::_chmod(file.c_str(), 0600) &&
-           FIO_FILE_SYSTEM::remove(file.c_str()) && !FIO_FILE_SYSTEM::exists(file);
-}
+// How long a save waits for another program saving into the same folder.
+constexpr int folder_wait_ms = 3000;
 
 // Whether a path is already written as FIO_PATH writes one that names a file: absolute, no
 // empty, "." or ".." part, no closing "/". Such a path is its own normal form, or that and a
@@ -909,17 +951,130 @@ std::string gfpdb_folder_of_read_file(const std::string& file) {
     return FIO_PATH(file).full_directory();
 }
 
+void gfpdb_post_refusal(const std::string& db_dir, const std::string& reason) {
+    gfpdb_post(GFPDB_FAILED_TO_UPDATE_DB, reason.empty() ? db_dir : db_dir + " (" + reason + ")");
+}
+
 bool gfpdb_replace_xml_file(PGM_COMMON_XML_ELEMENT* tree, const std::string& file,
                             const std::string& db_dir) {
     std::unique_ptr<PGM_COMMON_XML_ELEMENT> owned(tree);
-    if (!clear_way_for(file)) {
+    // The old file stays until the new one is whole on the disk and takes its place, so the
+    // steps of the log happen in that one replacement.
+    if (!FIO_FILE_SYSTEM::exists(file))
+        gfpdb_debug("Touch new XML file, %s", file.c_str());
+    gfpdb_debug("Deleting old XML file %s", file.c_str());
+    gfpdb_debug("Writing new XML file, %s", file.c_str());
+    if (!PGM_COMMON_XML::write_xml(tree, file)) {
         gfpdb_post(GFPDB_FAILED_TO_UPDATE_DB, db_dir);
         return false;
     }
-    gfpdb_debug("Writing new XML file, %s", file.c_str());
-    PGM_COMMON_XML::write_xml(tree, file);
     GFPDB_ASSERT(FIO_FILE_SYSTEM::exists(file.c_str()), source);
     return true;
+}
+
+namespace {
+// The record names a database file's text holds, in file order.
+std::vector<std::string> names_in_text(const std::string& text) {
+    std::vector<std::string> names;
+    for (const char* tag : {"DEVICE_NAME>", "TEMPLATE_NAME>"}) {
+        const std::string open = std::string("<") + tag;
+        const std::string close = std::string("</") + tag;
+        for (size_t at = text.find(open); at != std::string::npos; at = text.find(open, at)) {
+            at += open.size();
+            const size_t end = text.find(close, at);
+            if (end == std::string::npos)
+                break;
+            const size_t first = text.find_first_not_of(" \t\r\n", at);
+            const size_t last = text.find_last_not_of(" \t\r\n", end - 1);
+            if (first < end && last != std::string::npos && last >= first)
+                names.push_back(text.substr(first, last - first + 1));
+        }
+    }
+    return names;
+}
+
+std::string file_name_of(const std::string& file) {
+    return std::string(last_part(file));
+}
+}  // namespace
+
+std::string GFPDB_MGR::record_sharing_file(const std::string& file_name) {
+    for (const auto* map :
+         {&m_flash_db_zorvane_dir_map, &m_flash_db_custom_dir_map, &m_template_db_dir_map}) {
+        for (const auto& [name, path] : *map) {
+            const std::string_view last = last_part(path);
+            if (last == file_name)
+                return name;
+            if (last.size() != file_name.size() ||
+                !PGM_COMMON::compare_string(std::string(last), file_name, true))
+                continue;
+            // The two names are one file where the file system ignores case.
+            const std::string signature = FIO_FILE_SYSTEM::signature(path);
+            if (!signature.empty() &&
+                FIO_FILE_SYSTEM::signature(path.substr(0, path.size() - last.size()) + file_name) ==
+                    signature)
+                return name;
+        }
+    }
+    return std::string();
+}
+
+void GFPDB_MGR::remember_file(const std::string& file) {
+    m_files_seen[file] = {FIO_FILE_SYSTEM::signature(file), true};
+}
+
+bool GFPDB_MGR::file_may_be_replaced(const std::string& file, const std::string& db_dir,
+                                     bool alone) {
+    const std::string signature = FIO_FILE_SYSTEM::signature(file);
+    auto seen = m_files_seen.find(file);
+    const std::string_view file_name = last_part(file);
+    std::string reason;
+    for (const auto* map :
+         {&m_flash_db_zorvane_dir_map, &m_flash_db_custom_dir_map, &m_template_db_dir_map}) {
+        for (const auto& [name, path] : *map) {
+            if (alone && reason.empty() && names_file(path, file, file_name))
+                reason = file_name_of(file) + " holds " + name + ", which this save would drop";
+        }
+    }
+    if (reason.empty() && signature.empty() && seen == m_files_seen.end())
+        return true;  // a new file
+    if (cfg_is_on("pgm_gfpdb_overwrite_unloaded", false))
+        return true;
+    if (!reason.empty()) {
+    } else if (signature.empty()) {
+        reason = file_name_of(file) + " is gone since it was loaded";
+    } else if (seen == m_files_seen.end() || seen->second.signature != signature ||
+               !seen->second.whole) {
+        // Name a record the maps lack, or say what changed.
+        std::string text;
+        FIO_FILE_SYSTEM::read(file, &text);
+        std::string lost;
+        for (const std::string& name : names_in_text(text)) {
+            bool held = false;
+            for (const auto* map : {&m_flash_db_zorvane_dir_map, &m_flash_db_custom_dir_map,
+                                    &m_template_db_dir_map}) {
+                auto entry = map->find(name);
+                held = held || (entry != map->end() && names_file(entry->second, file, file_name));
+            }
+            if (!held) {
+                lost = name;
+                break;
+            }
+        }
+        if (!lost.empty())
+            reason = file_name_of(file) + " holds " + lost + ", which was not loaded";
+        else if (seen != m_files_seen.end() && seen->second.signature != signature)
+            reason = file_name_of(file) + " changed on disk since it was loaded";
+        else if (seen == m_files_seen.end())
+            reason = file_name_of(file) + " exists but was not loaded";
+        else
+            reason = file_name_of(file) + " holds records that did not load";
+    } else {
+        return true;
+    }
+    gfpdb_debug("Refusing to replace %s: %s", file.c_str(), reason.c_str());
+    gfpdb_post_refusal(db_dir, reason);
+    return false;
 }
 
 bool GFPDB_MGR::update_db(GFPDB_FLASH* flash, std::string db_dir) {
@@ -935,24 +1090,78 @@ bool GFPDB_MGR::update_db(GFPDB_FLASH* flash, std::string db_dir) {
     // Refuse before anything is deleted, so the previous file of the device stays.
     if (!flash_fits_file_format(flash))
         return false;
-    if (db_dir_map.count(flash->get_name()) && !delete_db(flash->get_name(), db_dir))
+    FIO_FOLDER_LOCK lock(db_dir, folder_wait_ms);
+    if (!lock.held()) {
+        gfpdb_post_refusal(db_dir, "another program is saving in this folder");
         return false;
-    bool ok = write_flash_xml_and_update_dir_map(flash, db_dir, &db_dir_map);
-    if (!flash->get_parameter_value(GFPDB_FLASH_PARAM_TEMPLATE_NAME).empty()) {
-        ok = update_template_db(flash, db_dir);
     }
-    return ok;
+    const std::string name = flash->get_name();
+    const std::string template_name = flash->get_parameter_value(GFPDB_FLASH_PARAM_TEMPLATE_NAME);
+    const std::string file = db_dir + "pgm_flash_" + name + ".xml";
+    if (!file_may_be_replaced(file, db_dir, false) ||
+        (!template_name.empty() &&
+         !file_may_be_replaced(db_dir + "pgm_flash_template_" + template_name + ".xml", db_dir,
+                               true)))
+        return false;
+
+    // The record replaced leaves the maps but not the disk: the new file takes the old one's
+    // place, and a refused write puts the record back.
+    TAKEN_RECORD replaced;
+    if (db_dir_map.count(name)) {
+        m_delete_for_save = true;
+        const bool deleted = delete_db(name, db_dir);
+        m_delete_for_save = false;
+        replaced = m_taken_for_save;
+        m_taken_for_save = TAKEN_RECORD();
+        if (!deleted)
+            return false;
+    }
+    if (!write_flash_xml_and_update_dir_map(flash, db_dir, &db_dir_map)) {
+        put_back(replaced);
+        return false;
+    }
+    discard(replaced);
+    // A record kept in another file of the folder leaves that file now that its new one is
+    // on the disk: a refusal here leaves it in both, which the next load reports.
+    if (!replaced.file.empty() && replaced.file != file) {
+        if (!replaced.remaining_devices.empty() || !replaced.remaining_templates.empty()) {
+            rewrite_file(replaced.file, replaced.remaining_devices, replaced.remaining_templates,
+                         db_dir);
+        } else if (FIO_FILE_SYSTEM::remove(replaced.file.c_str())) {
+            m_files_seen.erase(replaced.file);
+        } else {
+            gfpdb_post(GFPDB_FAILED_TO_UPDATE_DB, db_dir);
+        }
+    }
+    if (!template_name.empty())
+        return update_template_db(flash, db_dir);
+    return true;
 }
 
 bool GFPDB_MGR::write_flash_xml_and_update_dir_map(GFPDB_FLASH* flash, std::string db_dir,
                                                    std::map<std::string, std::string>* db_dir_map) {
     GFPDB_ASSERT(flash, source);
     GFPDB_ASSERT(db_dir_map, source);
-    PGM_COMMON_XML_ELEMENT* tree = create_xml_object_with_flash_list({flash});
     const std::string name = flash->get_name();
     const std::string file = db_dir + "pgm_flash_" + name + ".xml";
+    // Other records the file holds stay in it.
+    std::vector<GFPDB_FLASH*> flash_list = {flash};
+    std::vector<std::string> templates;
+    const std::string_view file_name = last_part(file);
+    for (const auto& [other, path] : *db_dir_map) {
+        if (other != name && names_file(path, file, file_name))
+            flash_list.push_back(m_flash_map.at(other));
+    }
+    for (const auto& [other, path] : m_template_db_dir_map) {
+        if (names_file(path, file, file_name))
+            templates.push_back(other);
+    }
+    PGM_COMMON_XML_ELEMENT* tree = create_xml_object_with_flash_list(flash_list);
+    if (!templates.empty())
+        create_user_template_with_template_list(tree, templates);
     if (!gfpdb_replace_xml_file(tree, file, db_dir))
         return false;
+    remember_file(file);
     log_map_sizes("Before", db_dir_map->size(), m_flash_db_active_dir_map.size(),
                   m_flash_map.size());
     (*db_dir_map)[name] = file;
@@ -971,6 +1180,54 @@ bool GFPDB_MGR::write_flash_xml_and_update_dir_map(GFPDB_FLASH* flash, std::stri
     flash->set_flash_removable_permission(true);
     log_map_sizes("After", db_dir_map->size(), m_flash_db_active_dir_map.size(),
                   m_flash_map.size());
+    return true;
+}
+
+void GFPDB_MGR::put_back(TAKEN_RECORD& taken) {
+    if (taken.flash) {
+        (*taken.dir_map)[taken.name] = taken.dir_path;
+        m_flash_db_active_dir_map[taken.name] = taken.active_path;
+        m_flash_map[taken.name] = taken.flash;
+        if (taken.was_current)
+            m_flash = taken.flash;
+    }
+    if (taken.user_template) {
+        m_user_flash_template_map[taken.name] = taken.user_template;
+        m_template_db_dir_map[taken.name] = taken.template_path;
+    }
+    taken = TAKEN_RECORD();
+}
+
+void GFPDB_MGR::discard(TAKEN_RECORD& taken) {
+    delete taken.flash;
+    // The record goes with its entry: operation lists handed out for it end here.
+    delete taken.user_template;
+    taken.flash = nullptr;
+    taken.user_template = nullptr;
+}
+
+bool GFPDB_MGR::rewrite_file(const std::string& file, const std::vector<std::string>& devices,
+                             const std::vector<std::string>& templates, const std::string& db_dir) {
+    PGM_COMMON_XML_ELEMENT* tree = nullptr;
+    if (!devices.empty()) {
+        std::vector<GFPDB_FLASH*> flash_list;
+        for (const std::string& name : devices) {
+            auto iter = m_flash_map.find(name);
+            GFPDB_ASSERT(iter != m_flash_map.end(), source);
+            flash_list.push_back(iter->second);
+        }
+        tree = create_xml_object_with_flash_list(flash_list);
+    }
+    if (!templates.empty())
+        create_user_template_with_template_list(tree, templates);
+    std::unique_ptr<PGM_COMMON_XML_ELEMENT> owned(tree);
+    gfpdb_debug("Writing XML file, %s", file.c_str());
+    if (!PGM_COMMON_XML::write_xml(tree, file)) {
+        gfpdb_post(GFPDB_FAILED_TO_UPDATE_DB, db_dir);
+        return false;
+    }
+    GFPDB_ASSERT(FIO_FILE_SYSTEM::exists(file.c_str()), source);
+    remember_file(file);
     return true;
 }
 
@@ -1004,54 +1261,69 @@ bool GFPDB_MGR::delete_db(std::string device_name, std::string db_dir) {
         return true;
     }
 
-    std::string file_to_delete;
+    TAKEN_RECORD taken;
+    taken.name = device_name;
     auto own = db_dir_map.find(device_name);
     if (own != db_dir_map.end())
-        file_to_delete = own->second;
-    if (file_to_delete.empty()) {
+        taken.file = own->second;
+    if (taken.file.empty()) {
         auto in_template_map = m_template_db_dir_map.find(device_name);
         if (in_template_map != m_template_db_dir_map.end())
-            file_to_delete = in_template_map->second;
+            taken.file = in_template_map->second;
     }
-    if (file_to_delete.empty())
+    if (taken.file.empty())
         return true;
+    const std::string& file_to_delete = taken.file;
 
     // Other records of the same file survive: the file is written again without this one.
-    std::vector<std::string> remaining_devices;
-    std::vector<std::string> remaining_templates;
     const std::string_view file_name = last_part(file_to_delete);
     for (const auto& [name, path] : db_dir_map) {
         if (name != device_name && names_file(path, file_to_delete, file_name)) {
             gfpdb_debug("Found flash name = %s", name.c_str());
-            remaining_devices.push_back(name);
+            taken.remaining_devices.push_back(name);
         }
     }
     for (const auto& [name, path] : m_template_db_dir_map) {
         if (name != device_name && names_file(path, file_to_delete, file_name)) {
             gfpdb_debug("Found template name = %s", name.c_str());
-            remaining_templates.push_back(name);
+            taken.remaining_templates.push_back(name);
         }
     }
 
-    GFPDB_ASSERT(FIO_FILE_SYSTEM::exists(file_to_delete.c_str()), source);
-    gfpdb_debug("Deleting XML file %s", file_to_delete.c_str());
-    if (!FIO_FILE_SYSTEM::_chmod(file_to_delete.c_str(), 0600) ||
-        !FIO_FILE_SYSTEM::remove(file_to_delete.c_str()) ||
-        FIO_FILE_SYSTEM::exists(file_to_delete)) {
-        gfpdb_post(GFPDB_FAILED_TO_UPDATE_DB, db_dir);
+    FIO_FOLDER_LOCK lock(db_dir, folder_wait_ms);
+    if (!lock.held()) {
+        gfpdb_post_refusal(db_dir, "another program is saving in this folder");
         return false;
+    }
+    if (!file_may_be_replaced(file_to_delete, db_dir, false))
+        return false;
+    gfpdb_debug("Deleting XML file %s", file_to_delete.c_str());
+    const bool rewrite = !taken.remaining_devices.empty() || !taken.remaining_templates.empty();
+    // A save that replaces the record writes the file itself.
+    if (!m_delete_for_save && !rewrite) {
+        // A file already gone (when the caller chose to go on) has nothing left to remove.
+        if (FIO_FILE_SYSTEM::exists(file_to_delete) &&
+            !FIO_FILE_SYSTEM::remove(file_to_delete.c_str())) {
+            gfpdb_post(GFPDB_FAILED_TO_UPDATE_DB, db_dir);
+            return false;
+        }
+        m_files_seen.erase(file_to_delete);
     }
 
     if (db_dir_map.count(device_name)) {
         log_map_sizes("Before", db_dir_map.size(), m_flash_db_active_dir_map.size(),
                       m_flash_map.size());
-        db_dir_map.erase(device_name);
-        m_flash_db_active_dir_map.erase(device_name);
         auto iter4 = m_flash_map.find(device_name);
         GFPDB_ASSERT(iter4 != m_flash_map.end(), source);
-        if (m_flash == iter4->second)
+        taken.dir_map = &db_dir_map;
+        taken.dir_path = db_dir_map[device_name];
+        taken.active_path = m_flash_db_active_dir_map[device_name];
+        taken.flash = iter4->second;
+        taken.was_current = m_flash == iter4->second;
+        if (taken.was_current)
             m_flash = nullptr;
-        delete iter4->second;
+        db_dir_map.erase(device_name);
+        m_flash_db_active_dir_map.erase(device_name);
         m_flash_map.erase(iter4);
         log_map_sizes("After", db_dir_map.size(), m_flash_db_active_dir_map.size(),
                       m_flash_map.size());
@@ -1060,8 +1332,8 @@ bool GFPDB_MGR::delete_db(std::string device_name, std::string db_dir) {
                     static_cast<int>(m_user_flash_template_map.size()));
         gfpdb_debug("Before: m_template_db_dir_map.size() = %d",
                     static_cast<int>(m_template_db_dir_map.size()));
-        // The record goes with its entry: operation lists handed out for it end here.
-        delete m_user_flash_template_map[device_name];
+        taken.user_template = m_user_flash_template_map[device_name];
+        taken.template_path = m_template_db_dir_map[device_name];
         m_user_flash_template_map.erase(device_name);
         m_template_db_dir_map.erase(device_name);
         gfpdb_debug("After: m_user_flash_template_map->size() = %d",
@@ -1070,24 +1342,15 @@ bool GFPDB_MGR::delete_db(std::string device_name, std::string db_dir) {
                     static_cast<int>(m_template_db_dir_map.size()));
     }
 
-    if (remaining_devices.empty() && remaining_templates.empty())
+    if (m_delete_for_save) {
+        m_taken_for_save = taken;
         return true;
-
-    PGM_COMMON_XML_ELEMENT* tree = nullptr;
-    if (!remaining_devices.empty()) {
-        std::vector<GFPDB_FLASH*> flash_list;
-        for (const std::string& name : remaining_devices) {
-            auto iter = m_flash_map.find(name);
-            GFPDB_ASSERT(iter != m_flash_map.end(), source);
-            flash_list.push_back(iter->second);
-        }
-        tree = create_xml_object_with_flash_list(flash_list);
     }
-    if (!remaining_templates.empty())
-        create_user_template_with_template_list(tree, remaining_templates);
-    std::unique_ptr<PGM_COMMON_XML_ELEMENT> owned(tree);
-    gfpdb_debug("Writing XML file, %s", file_to_delete.c_str());
-    PGM_COMMON_XML::write_xml(tree, file_to_delete);
-    GFPDB_ASSERT(FIO_FILE_SYSTEM::exists(file_to_delete.c_str()), source);
+    if (rewrite &&
+        !rewrite_file(file_to_delete, taken.remaining_devices, taken.remaining_templates, db_dir)) {
+        put_back(taken);
+        return false;
+    }
+    discard(taken);
     return true;
 }

@@ -432,13 +432,63 @@ protected:
     // same name is replaced in the flash map, while that folder's map keeps its entry.
     // Walks the user files ("pgm_flash_*.xml") of one database directory in name order,
     // logging each before `visit` reads it; the host directory's golden file is passed over.
+    // `visit` answers whether every record of the file is now in the maps. A file a killed
+    // save left beside the database files is removed first, with a warning naming it.
     void for_each_user_file(
         const std::string& dir, bool is_zorvane, const char* golden_name,
-        const std::function<void(const std::string& name, const std::string& file)>& visit);
+        const std::function<bool(const std::string& name, const std::string& file)>& visit);
     bool register_loaded_flash(GFPDB_FLASH* flash, const std::string& xml_file,
                                std::map<std::string, std::string>& dir_map);
+
+    // Whether a save or delete may replace `file` without losing a record: the file is as
+    // this manager last read or wrote it, and every record it holds is in the maps; with
+    // `alone`, the file must hold no record at all.
+    // Otherwise posts GFPDB_FAILED_TO_UPDATE_DB naming the file and a record that would be
+    // lost, and answers false. The setting "pgm_gfpdb_overwrite_unloaded" lets the caller
+    // override, once the user has been told what would be lost.
+    bool file_may_be_replaced(const std::string& file, const std::string& db_dir, bool alone);
+    // The record whose file a new record's file `file_name` would be: one kept in a file of
+    // that name, or of that name but for case where the file system takes both names for one
+    // file. Empty when none.
+    std::string record_sharing_file(const std::string& file_name);
+    // The file is now as this manager wrote it, every record of it in the maps.
+    void remember_file(const std::string& file);
 
 private:
     // Which of the two database directories `db_dir` is; stops the program when neither.
     void get_dir_roles(const std::string& db_dir, bool* is_zorvane, bool* is_custom);
+
+    // A record that a delete took out of the maps, kept until the file change is on disk so
+    // that a refused change can put it back.
+    struct TAKEN_RECORD {
+        std::string name;
+        std::string file;  // the file that held it
+        std::vector<std::string> remaining_devices;
+        std::vector<std::string> remaining_templates;
+        std::map<std::string, std::string>* dir_map = nullptr;
+        std::string dir_path;
+        std::string active_path;
+        GFPDB_FLASH* flash = nullptr;
+        bool was_current = false;
+        GFPDB_USER_FLASH_TEMPLATE* user_template = nullptr;
+        std::string template_path;
+    };
+    void put_back(TAKEN_RECORD& taken);
+    void discard(TAKEN_RECORD& taken);
+    // Writes `file` again with the records the maps hold for it; false (refusal posted) when
+    // the file system refuses.
+    bool rewrite_file(const std::string& file, const std::vector<std::string>& devices,
+                      const std::vector<std::string>& templates, const std::string& db_dir);
+
+    // What the manager last saw of each user file it read or wrote: the file's signature,
+    // and whether all of its records are in the maps.
+    struct FILE_SEEN {
+        std::string signature;
+        bool whole = false;
+    };
+    std::map<std::string, FILE_SEEN> m_files_seen;
+    // Set while update_db deletes the record it replaces: the delete then leaves the files
+    // to the save and hands the taken record over here.
+    bool m_delete_for_save = false;
+    TAKEN_RECORD m_taken_for_save;
 };

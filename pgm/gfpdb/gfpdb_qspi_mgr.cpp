@@ -590,7 +590,7 @@ bool GFPDB_QSPI_MGR::parse_user_xml_in_dir(const std::string& dir, bool is_zorva
             if (!parse_xml_file(&object, file, false, error)) {
                 gfpdb_debug("Skip %s due to parsing error: %s", name.c_str(), error.c_str());
                 result = false;
-                return;
+                return false;
             }
             std::unique_ptr<QSPI_FLASH_XML> owned(object);
             m_current_file = file;
@@ -602,6 +602,7 @@ bool GFPDB_QSPI_MGR::parse_user_xml_in_dir(const std::string& dir, bool is_zorva
                 ok = create_user_template_list(object, file);
             if (!ok)
                 result = false;
+            return ok;
         });
     return result;
 }
@@ -745,6 +746,16 @@ bool GFPDB_QSPI_MGR::template_name_is_valid(std::string name, std::string* err_m
                       "Tempate name '" + name +
                           "' is invalid as it conflicts with existing device name in the device "
                           "database.");
+    }
+    const std::string other = record_sharing_file("pgm_flash_template_" + name + ".xml");
+    if (!other.empty()) {
+        const bool is_template = m_user_flash_template_map.count(other) != 0;
+        return reject(err_msg,
+                      is_template ? GFPDB_INVALID_TEMPLATE_NAME_CONFLICT_WITH_TEMPLATE_DATABASE
+                                  : GFPDB_INVALID_TEMPLATE_NAME_CONFLICT_WITH_EXISTING_DEVICE,
+                      name,
+                      "Template name '" + name + "' is invalid as its file would be the file of " +
+                          (is_template ? "template '" : "device '") + other + "'.");
     }
     return true;
 }
@@ -957,7 +968,15 @@ bool GFPDB_QSPI_MGR::update_template_db(GFPDB_FLASH* flash, std::string db_dir) 
     GFPDB_ASSERT(!flash->get_parameter_value(GFPDB_FLASH_PARAM_TEMPLATE_NAME).empty(), source);
     if (!flash_fits_file_format(flash))
         return false;
-    if (!write_template_xml_and_update_dir_map(flash, db_dir))
+    FIO_FOLDER_LOCK lock(db_dir, 3000);
+    const std::string template_name = flash->get_parameter_value(GFPDB_FLASH_PARAM_TEMPLATE_NAME);
+    if (!lock.held()) {
+        gfpdb_post_refusal(db_dir, "another program is saving in this folder");
+        return false;
+    }
+    if (!file_may_be_replaced(db_dir + "pgm_flash_template_" + template_name + ".xml", db_dir,
+                              true) ||
+        !write_template_xml_and_update_dir_map(flash, db_dir))
         return false;
     auto record = std::make_unique<GFPDB_USER_FLASH_TEMPLATE>();
     for (GFPDB_OPERATION* op : *flash->get_operation_list(GFPDB_PROG_FLOW_TYPE_SDM))
@@ -982,6 +1001,7 @@ bool GFPDB_QSPI_MGR::write_template_xml_and_update_dir_map(GFPDB_FLASH* flash,
     const std::string file = db_dir + "pgm_flash_template_" + template_name + ".xml";
     if (!gfpdb_replace_xml_file(tree, file, db_dir))
         return false;
+    remember_file(file);
     m_template_db_dir_map[template_name] = file;
     return true;
 }

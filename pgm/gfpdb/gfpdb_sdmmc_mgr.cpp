@@ -136,10 +136,12 @@ bool GFPDB_SDMMC_MGR::parse_user_xml_in_dir(const std::string& dir, bool is_zorv
                                gfpdb_debug("Skip %s due to parsing error: %s", name.c_str(),
                                            error.c_str());
                                result = false;
-                               return;
+                               return false;
                            }
                            std::unique_ptr<PGM_COMMON_XML_GFPDB_SDMMC_SDMMC_FLASH> owned(object);
-                           result = update_flash_list(object, xml_file, dir_map, true) && result;
+                           const bool whole = update_flash_list(object, xml_file, dir_map, true);
+                           result = whole && result;
+                           return whole;
                        });
     return result;
 }
