@@ -58,7 +58,7 @@ struct OPTIONS {
     std::vector<std::string> disable;  // lint rules turned off
     bool sarif = false;
     bool no_lint = false;
-    bool force = false;  // save a device whose flows have lint errors
+    bool force = false;  // save despite lint errors; replace a file whose records would be lost
 };
 
 // One posted message, as the message library hands it to a listener.

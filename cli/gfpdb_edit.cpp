@@ -130,6 +130,28 @@ int run_add(SESSION& session) {
     return status;
 }
 
+// Why the file system refused, when it said: ": PATH: reason".
+std::string failure_reason() {
+    const std::string reason = FIO_FILE_SYSTEM::last_failure().describe();
+    return reason.empty() ? reason : ": " + reason;
+}
+
+// Runs a save or delete; one that the library refused because the file holds records that
+// did not load (the warning above names them) runs again with --force, after saying so.
+template <typename CHANGE>
+bool with_force(const OPTIONS& options, CHANGE change) {
+    FIO_FILE_SYSTEM::clear_last_failure();
+    if (change())
+        return true;
+    if (!options.force || FIO_FILE_SYSTEM::last_failure().error != 0)
+        return false;
+    print_error("--force: going on; what the warning above names is lost");
+    cfg_set_value("pgm_gfpdb_overwrite_unloaded", true);
+    const bool done = change();
+    cfg_set_value("pgm_gfpdb_overwrite_unloaded", false);
+    return done;
+}
+
 int save_new_device(SESSION& session, GFPDB_MGR* manager, GFPDB_FLASH* flash, JSON& document) {
     const OPTIONS& options = session.options;
     const std::string folder = options.to == "host" ? session.db_host_dir : session.custom_dir;
@@ -156,12 +178,12 @@ int save_new_device(SESSION& session, GFPDB_MGR* manager, GFPDB_FLASH* flash, JS
         delete flash;
         return EXIT_REJECTED;
     }
-    if (!manager->update_db(flash, folder)) {
+    if (!with_force(options, [&] { return manager->update_db(flash, folder); })) {
         if (manager->device_exist_in_db(options.name, true))
             print_error("'" + options.name + "' was saved, but not its template '" +
-                        options.save_template + "'");
+                        options.save_template + "'" + failure_reason());
         else {
-            print_error("could not save '" + options.name + "' in " + folder);
+            print_error("could not save '" + options.name + "' in " + folder + failure_reason());
             delete flash;  // not the manager's current record any more, nor in its maps
         }
         return EXIT_REJECTED;
@@ -230,8 +252,8 @@ int run_delete(SESSION& session) {
                         active + ", not in the custom folder");
         return EXIT_REJECTED;
     }
-    if (!manager->delete_db(name, folder)) {
-        print_error("could not delete '" + name + "' from " + folder);
+    if (!with_force(options, [&] { return manager->delete_db(name, folder); })) {
+        print_error("could not delete '" + name + "' from " + folder + failure_reason());
         return EXIT_REJECTED;
     }
 

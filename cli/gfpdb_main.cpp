@@ -62,6 +62,8 @@ void define_lint(CLI::App& command, OPTIONS& options) {
     command.add_flag("--sarif", options.sarif, "SARIF 2.1.0 output for code scanning");
 }
 
+const char* const force_help = "Delete even when the file holds records that did not load";
+
 void define_add(CLI::App& command, OPTIONS& options) {
     command.add_option("NAME", options.name, "New device name")->required();
     command.add_option("--id", options.id, "ID bytes, such as \"0xEF 0x40 0x18\"")->required();
@@ -83,7 +85,7 @@ void define_add(CLI::App& command, OPTIONS& options) {
     command.add_flag("--dry-run", options.dry_run, "With --sfdp: show the draft, save nothing");
     command.add_option("--save-template", options.save_template,
                        "Also save the flows as this user template");
-    command.add_flag("--force", options.force, "Save even when the flows have lint errors");
+    command.add_flag("--force", options.force, "Save despite lint errors or unloaded records");
     command.add_option("--to", options.to, "Folder to save into")
         ->capture_default_str()
         ->check(CLI::IsMember({"host", "custom"}));
@@ -93,6 +95,7 @@ void define_delete(CLI::App& command, OPTIONS& options) {
     command.add_option("NAME", options.name, "Device name")->required();
     command.add_option("--from", options.from, "Folder to delete from (default: the active one)")
         ->check(CLI::IsMember({"host", "custom"}));
+    command.add_flag("--force", options.force, force_help);
 }
 
 void define_delete_template(CLI::App& command, OPTIONS& options) {
