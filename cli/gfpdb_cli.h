@@ -59,6 +59,8 @@ struct OPTIONS {
     bool sarif = false;
     bool no_lint = false;
     bool force = false;  // save despite lint errors; replace a file whose records would be lost
+    int port = 0;  // 0: any free port
+    bool open = false;
 };
 
 // One posted message, as the message library hands it to a listener.
@@ -173,6 +175,12 @@ std::string suggested_name(const std::string& name);
 // The file format's element name of an action property ("COMMAND", "ACT_DUMMY_CLOCK_CYCLE").
 std::string property_element_name(GFPDB_ACT_PROPERTY property);
 
+// A row of a device list for a database record, and for a device built into the programmer.
+JSON device_row(const SESSION& session, GFPDB_FLASH* flash);
+JSON legacy_row(const std::string& name);
+// The file format's element name of an action property, lower case ("bus_width").
+const char* property_key(GFPDB_ACT_PROPERTY property);
+
 // A programming flow as operations, actions and labelled property values, in run order.
 JSON flow_json(const std::vector<GFPDB_OPERATION*>* operations);
 void print_flow(std::ostream& out, const std::string& title, const JSON& flow);
@@ -224,5 +232,6 @@ int run_add_sfdp(SESSION& session);
 
 // An SFDP dump file in any form it comes in, decoded; prints why and answers false when not.
 bool read_sfdp_file(const std::string& path, GFPDB_SFDP* sfdp);
+int run_serve(SESSION& session);
 
 }  // namespace gfpdb_cli

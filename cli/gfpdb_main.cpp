@@ -111,6 +111,12 @@ void define_sfdp(CLI::App& command, OPTIONS& options) {
         ->required();
 }
 
+void define_serve(CLI::App& command, OPTIONS& options) {
+    command.add_option("--port", options.port, "Port on 127.0.0.1 (default: any free one)")
+        ->check(CLI::Range(1, 65535));
+    command.add_flag("--open", options.open, "Open the page in the desktop's browser");
+}
+
 // Groups of subcommands that take a subcommand of their own.
 struct GROUP {
     const char* name;
@@ -144,6 +150,7 @@ const COMMAND commands[] = {
     {nullptr, "delete-template", "Delete a user template", define_delete_template,
      run_delete_template},
     {nullptr, "sfdp", "Decode a chip's SFDP dump", define_sfdp, run_sfdp},
+    {nullptr, "serve", "The device editor as a local web page", define_serve, run_serve},
     {"config", "custom-dir", "Show or store the custom folder", define_custom_dir,
      run_config_custom_dir},
 };

@@ -275,6 +275,10 @@ std::string property_element_name(GFPDB_ACT_PROPERTY property) {
     return property == GFPDB_ACT_PROPERTY_READ_DATA_DUMMY_CLOCK_CYCLE ? "ACT_" + name : name;
 }
 
+const char* property_key(GFPDB_ACT_PROPERTY property) {
+    return property_keys[property];
+}
+
 JSON flow_json(const std::vector<GFPDB_OPERATION*>* operations) {
     JSON flow = JSON::array();
     for (GFPDB_OPERATION* operation : *operations) {

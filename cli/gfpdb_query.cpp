@@ -31,27 +31,6 @@ JSON built_in_voltage(const std::string& name) {
     return found == built_in_voltages().end() ? JSON() : JSON(found->second);
 }
 
-// A row of a device list, for a database record.
-JSON device_row(const SESSION& session, GFPDB_FLASH* flash) {
-    return {{"name", flash->get_name()},
-            {"id", flash->get_parameter_value(GFPDB_FLASH_PARAM_ID)},
-            {"io_voltage", flash->get_parameter_value(GFPDB_FLASH_PARAM_IO_VOLTAGE)},
-            {"density", flash->get_density()},
-            {"dies", flash->get_parameter_value_in_dword(GFPDB_FLASH_PARAM_TOTAL_DIE)},
-            {"template", flash->get_parameter_value(GFPDB_FLASH_PARAM_PROG_FLOW_TEMPLATE)},
-            {"source", session.source_of(flash)},
-            {"removable", flash->get_flash_removable_permission()},
-            {"folder", SESSION::folder_of(flash)}};
-}
-
-// A row of a device list, for a device the programmer knows by itself: the database holds
-// nothing of it but its name.
-JSON legacy_row(const std::string& name) {
-    return {{"name", name},       {"id", nullptr},      {"io_voltage", built_in_voltage(name)},
-            {"density", nullptr}, {"dies", nullptr},    {"template", nullptr},
-            {"source", "legacy"}, {"removable", false}, {"folder", nullptr}};
-}
-
 const std::vector<COLUMN> device_columns = {{"NAME", "name"},      {"ID", "id"},
                                             {"I/O", "io_voltage"}, {"SIZE", "density"},
                                             {"DIES", "dies"},      {"TEMPLATE", "template"},
@@ -128,6 +107,25 @@ void print_device(std::ostream& out, const JSON& device) {
     }
 }
 }  // namespace
+
+JSON device_row(const SESSION& session, GFPDB_FLASH* flash) {
+    return {{"name", flash->get_name()},
+            {"id", flash->get_parameter_value(GFPDB_FLASH_PARAM_ID)},
+            {"io_voltage", flash->get_parameter_value(GFPDB_FLASH_PARAM_IO_VOLTAGE)},
+            {"density", flash->get_density()},
+            {"dies", flash->get_parameter_value_in_dword(GFPDB_FLASH_PARAM_TOTAL_DIE)},
+            {"template", flash->get_parameter_value(GFPDB_FLASH_PARAM_PROG_FLOW_TEMPLATE)},
+            {"source", session.source_of(flash)},
+            {"removable", flash->get_flash_removable_permission()},
+            {"folder", SESSION::folder_of(flash)}};
+}
+
+// A device the programmer knows by itself: the database holds nothing of it but its name.
+JSON legacy_row(const std::string& name) {
+    return {{"name", name},       {"id", nullptr},      {"io_voltage", built_in_voltage(name)},
+            {"density", nullptr}, {"dies", nullptr},    {"template", nullptr},
+            {"source", "legacy"}, {"removable", false}, {"folder", nullptr}};
+}
 
 JSON device_json(const SESSION& session, GFPDB_MGR* manager, GFPDB_FLASH* flash) {
     JSON device = device_row(session, flash);

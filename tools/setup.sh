@@ -7,11 +7,12 @@
 #   tools/setup.sh bench    also the benchmark library
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config libxml2-dev libcli11-dev nlohmann-json3-dev help2man)
+packages=(cmake g++ make pkg-config libxml2-dev libcli11-dev nlohmann-json3-dev help2man
+          libcpp-httplib-dev)
 case "${1:-}" in
     "") ;;
     tests) packages+=(clang libclang-rt-dev libxml2-utils libgtest-dev libbenchmark-dev
-                      clang-format python3 valgrind) ;;
+                      clang-format python3 valgrind chromium chromium-driver python3-selenium) ;;
     bench) packages+=(libbenchmark-dev python3) ;;
     *) echo "usage: tools/setup.sh [tests|bench]" >&2; exit 2 ;;
 esac

@@ -1,0 +1,735 @@
+// The JSON API of `gfpdb serve`: reads, checks and changes the database through the managers.
+#include "cli/gfpdb_serve_api.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+
+#include "pgm/gfpdb/gfpdb_qspi_action.h"
+#include "pgm/gfpdb/gfpdb_qspi_flash.h"
+#include "pgm/gfpdb/gfpdb_qspi_operation.h"
+
+namespace gfpdb_cli {
+namespace {
+
+// How the editor shows and checks each device parameter. Name and density belong to the record
+// itself; the numbers are checked as numbers, the rest as text.
+enum PARAM_KIND { PARAM_TEXT, PARAM_NUMBER, PARAM_NAME, PARAM_DENSITY };
+struct PARAMETER {
+    GFPDB_FLASH_PARAM param;
+    const char* key;
+    const char* label;
+    PARAM_KIND kind;
+    bool optional;  // an empty value is left out rather than checked
+};
+const PARAMETER parameters[] = {
+    {GFPDB_FLASH_PARAM_NAME, "name", "Name", PARAM_NAME, false},
+    {GFPDB_FLASH_PARAM_ID, "id", "ID", PARAM_TEXT, false},
+    {GFPDB_FLASH_PARAM_IO_VOLTAGE, "io_voltage", "I/O voltage", PARAM_TEXT, false},
+    {GFPDB_FLASH_PARAM_DENSITY, "density", "Density", PARAM_DENSITY, false},
+    {GFPDB_FLASH_PARAM_TOTAL_DIE, "total_die", "Total dies", PARAM_NUMBER, false},
+    {GFPDB_FLASH_PARAM_DUMMY_CLK_CYCLE, "dummy_clock_cycle", "Dummy clock cycles", PARAM_NUMBER,
+     false},
+    {GFPDB_FLASH_PARAM_DUMMY_CLK_CYCLE_X4, "dummy_clock_cycle_x4", "Dummy clock cycles (x4)",
+     PARAM_NUMBER, false},
+    {GFPDB_FLASH_PARAM_PROG_FLOW_TEMPLATE, "prog_flow_template", "Programming flow template",
+     PARAM_TEXT, false},
+    {GFPDB_FLASH_PARAM_TEMPLATE_NAME, "template_name", "Also save flows as template", PARAM_TEXT,
+     true},
+};
+
+const PARAMETER* find_parameter(const std::string& key) {
+    for (const PARAMETER& row : parameters)
+        if (key == row.key)
+            return &row;
+    return nullptr;
+}
+
+// The values the library offers for a parameter; null where any text may be typed.
+JSON parameter_choices(GFPDB_MGR* manager, GFPDB_FLASH_PARAM param) {
+    switch (param) {
+        case GFPDB_FLASH_PARAM_IO_VOLTAGE:
+            return manager->get_device_io_voltage_list();
+        case GFPDB_FLASH_PARAM_DENSITY:
+            return manager->get_device_density_list();
+        case GFPDB_FLASH_PARAM_PROG_FLOW_TEMPLATE:
+            return manager->get_prog_flow_template_list();
+        default:
+            return nullptr;
+    }
+}
+
+std::string parameter_text(GFPDB_FLASH* flash, const PARAMETER& row) {
+    switch (row.kind) {
+        case PARAM_NAME:
+            return flash->get_name();
+        case PARAM_DENSITY:
+            return flash->get_density();
+        case PARAM_NUMBER:
+            return std::to_string(flash->get_parameter_value_in_dword(row.param));
+        case PARAM_TEXT:
+            break;
+    }
+    return flash->get_parameter_value(row.param);
+}
+
+// A JSON value as the text a field holds: numbers are accepted as well as strings.
+bool text_of(const JSON& value, std::string* text) {
+    if (value.is_string())
+        *text = value.get<std::string>();
+    else if (value.is_number_unsigned())
+        *text = std::to_string(value.get<uint64_t>());
+    else
+        return false;
+    return true;
+}
+
+// The action type that owns each property, from the actions the manager makes.
+GFPDB_ACT_TYPE owner_type(GFPDB_MGR* manager, GFPDB_ACT_PROPERTY property) {
+    for (int type = 0; type < GFPDB_ACT_TYPE_COUNT; ++type) {
+        std::unique_ptr<GFPDB_ACTION> action(
+            manager->create_action(static_cast<GFPDB_ACT_TYPE>(type)));
+        const std::vector<GFPDB_ACT_PROPERTY> list = action->get_property_enum_list();
+        if (std::find(list.begin(), list.end(), property) != list.end())
+            return static_cast<GFPDB_ACT_TYPE>(type);
+    }
+    return GFPDB_ACT_TYPE_CUSTOM;  // unreachable: every property belongs to a type
+}
+
+JSON property_json(GFPDB_ACTION* action, GFPDB_ACT_PROPERTY property) {
+    const bool fixed = !action->property_value_is_enable(property);
+    // Only the bus widths have a list of allowed values.
+    const bool listed = std::string(property_key(property)) == "bus_width";
+    return {{"property", static_cast<int>(property)},
+            {"key", property_key(property)},
+            {"label", action->get_property_name(property)},
+            {"value", action->get_property_value(property)},
+            {"fixed", fixed},
+            {"choices", listed ? JSON(action->get_property_value_list(property)) : JSON()}};
+}
+
+JSON action_json(GFPDB_ACTION* action) {
+    JSON properties = JSON::array();
+    for (GFPDB_ACT_PROPERTY property : action->get_property_enum_list())
+        properties.push_back(property_json(action, property));
+    return {{"type", static_cast<int>(action->get_action_type())},
+            {"type_name", gfpdb_act_type_name[action->get_action_type()]},
+            {"properties", properties},
+            {"findings", JSON::array()}};
+}
+
+JSON flow_json_of(const std::vector<GFPDB_OPERATION*>* operations) {
+    JSON flow = JSON::array();
+    for (GFPDB_OPERATION* operation : *operations) {
+        JSON actions = JSON::array();
+        for (GFPDB_ACTION* action : *operation->get_action_list())
+            actions.push_back(action_json(action));
+        flow.push_back({{"type", static_cast<int>(operation->get_operation_type())},
+                        {"operation", operation->get_name()},
+                        {"description", operation->get_operation_description()},
+                        {"actions", actions}});
+    }
+    return flow;
+}
+
+JSON flows_json(
+    const std::function<const std::vector<GFPDB_OPERATION*>*(GFPDB_PROG_FLOW_TYPE)>& flow_of) {
+    JSON flows = JSON::object();
+    for (const auto& [key, flow] : chosen_flows(""))
+        flows[key] = flow_json_of(flow_of(flow));
+    return flows;
+}
+
+// Operations built from a request, owned here until a record takes them.
+struct BUILT_FLOWS {
+    std::vector<GFPDB_OPERATION*> lists[2];  // indexed by GFPDB_PROG_FLOW_TYPE
+    BUILT_FLOWS() = default;
+    BUILT_FLOWS(const BUILT_FLOWS&) = delete;
+    BUILT_FLOWS& operator=(const BUILT_FLOWS&) = delete;
+    ~BUILT_FLOWS() {
+        for (auto& list : lists)
+            for (GFPDB_OPERATION* operation : list)
+                delete operation;
+    }
+    // Hands the operations to a record, which owns them from then on.
+    void give_to(GFPDB_FLASH* flash) {
+        for (int flow = 0; flow < 2; ++flow) {
+            if (!lists[flow].empty())
+                flash->set_operation_list(lists[flow], static_cast<GFPDB_PROG_FLOW_TYPE>(flow));
+            lists[flow].clear();
+        }
+    }
+};
+
+void copy_flows(
+    const std::function<const std::vector<GFPDB_OPERATION*>*(GFPDB_PROG_FLOW_TYPE)>& flow_of,
+    BUILT_FLOWS& built) {
+    for (const auto& [key, flow] : chosen_flows(""))
+        for (GFPDB_OPERATION* operation : *flow_of(flow))
+            built.lists[flow].push_back(
+                new GFPDB_QSPI_OPERATION(*static_cast<GFPDB_QSPI_OPERATION*>(operation)));
+}
+
+JSON field_error(const std::string& field, const API::VERDICT& verdict) {
+    return {{"field", field}, {"message", verdict.message}, {"id", verdict.id}};
+}
+
+API_REPLY refused_fields(const JSON& fields) {
+    API_REPLY reply = API::refuse(400, fields[0]["message"], fields[0]["id"]);
+    reply.body["error"]["fields"] = fields;
+    return reply;
+}
+
+std::string template_file_name(const std::string& name) {
+    return "pgm_flash_template_" + name + ".xml";
+}
+
+bool is_user_template(GFPDB_MGR* manager, const std::string& name) {
+    const std::vector<std::string> user = manager->get_user_template_list();
+    return std::find(user.begin(), user.end(), name) != user.end();
+}
+}  // namespace
+
+API_REPLY API::refuse(int status, const std::string& message, const JSON& id) {
+    return {status, {{"error", {{"message", message}, {"id", id}}}}};
+}
+
+void API::begin() {
+    m_posted.clear();
+    m_session.capture([this](const POSTED& posted) { m_posted.push_back(posted); }, nullptr);
+}
+
+void API::end() {
+    m_session.end_capture();
+}
+
+API::VERDICT API::ask(const std::function<bool(std::string*)>& validator) {
+    const size_t before = m_posted.size();
+    std::string error;
+    if (validator(&error))
+        return {true, "", nullptr};
+    return {false, error, m_posted.size() > before ? JSON(m_posted.back().id) : JSON()};
+}
+
+API::VERDICT API::check_parameter(GFPDB_MGR* manager, const std::string& key, const JSON& value) {
+    const PARAMETER* row = find_parameter(key);
+    std::string text;
+    if (!row)
+        return {false, "There is no device parameter '" + key + "'.", nullptr};
+    if (!text_of(value, &text))
+        return {false, std::string(row->label) + " must be given as text.", nullptr};
+    if (row->kind != PARAM_NUMBER)
+        return ask([&](std::string* error) {
+            return manager->is_parameter_valid(row->param, text, error);
+        });
+    bool ok = false;
+    const uint32_t number = PGM_COMMON::convert_string_to_dword(text, true, &ok);
+    if (!ok)
+        return {false, std::string(row->label) + " '" + text + "' is not a number.", nullptr};
+    return ask(
+        [&](std::string* error) { return manager->is_parameter_valid(row->param, number, error); });
+}
+
+API::VERDICT API::check_property(GFPDB_ACT_PROPERTY property, const std::string& value) {
+    GFPDB_MGR* manager = m_session.qspi_manager();
+    std::unique_ptr<GFPDB_ACTION> action(manager->create_action(owner_type(manager, property)));
+    return ask([&](std::string* error) {
+        return action->property_value_is_valid(property, value, error);
+    });
+}
+
+std::string API::folder_for(const JSON& body, std::string* problem) const {
+    const std::string chosen = body.value("folder", std::string("custom"));
+    if (chosen == "host")
+        return m_session.db_host_dir;
+    if (chosen != "custom") {
+        *problem = "The folder must be \"custom\" or \"host\", not '" + chosen + "'.";
+        return "";
+    }
+    if (m_session.custom_dir.empty())
+        *problem =
+            "No custom folder is set: start the server with --custom-dir, or save in the "
+            "host folder.";
+    return m_session.custom_dir;
+}
+
+API_REPLY API::families(const API_REQUEST&) {
+    JSON rows = JSON::array();
+    GFPDB_MGR* manager = m_session.qspi_manager();
+    for (DEV_FAMILY_ENUM family : manager->get_device_family_list()) {
+        const PGMDEV_DEVICE_INFO* info = family_info(family);
+        rows.push_back({{"family", static_cast<int>(family)},
+                        {"name", info ? info->get_name() : ""},
+                        {"io_voltage", info ? info->get_flash_io_voltage() : ""},
+                        {"flow", info && info->is_sdm_flow() ? "SDM" : "SFL"}});
+    }
+    JSON schemes = JSON::array();
+    for (PGMIO_CONFIG_SCHEME scheme : manager->get_config_mode_list())
+        schemes.push_back(static_cast<int>(scheme));
+    return {200, {{"families", rows}, {"schemes", schemes}}};
+}
+
+API_REPLY API::vocabulary(const API_REQUEST&) {
+    GFPDB_MGR* manager = m_session.qspi_manager();
+    JSON fields = JSON::array();
+    for (const PARAMETER& row : parameters)
+        fields.push_back({{"key", row.key},
+                          {"label", row.label},
+                          {"number", row.kind == PARAM_NUMBER},
+                          {"optional", row.optional},
+                          {"choices", parameter_choices(manager, row.param)}});
+    JSON operations = JSON::array();
+    for (int type = 0; type < GFPDB_OP_TYPE_COUNT; ++type)
+        operations.push_back({{"type", type},
+                              {"operation", gfpdb_op_type_name[type]},
+                              {"description", gfpdb_op_type_description[type]}});
+    JSON actions = JSON::array();
+    for (int type = 0; type < GFPDB_ACT_TYPE_COUNT; ++type) {
+        std::unique_ptr<GFPDB_ACTION> action(
+            manager->create_action(static_cast<GFPDB_ACT_TYPE>(type)));
+        actions.push_back(action_json(action.get()));
+    }
+    return {200,
+            {{"parameters", fields},
+             {"operations", operations},
+             {"actions", actions},
+             {"folders",
+              {{"host", m_session.db_host_dir},
+               {"custom", m_session.custom_dir.empty() ? JSON() : JSON(m_session.custom_dir)}}}}};
+}
+
+API_REPLY API::devices(const API_REQUEST& request) {
+    GFPDB_MGR* manager = m_session.qspi_manager();
+    DEV_FAMILY_ENUM family = DEV_FAMILY_NONE;
+    PGMIO_CONFIG_SCHEME scheme = manager->get_config_mode_list().front();
+    const auto family_text = request.query.find("family");
+    if (family_text != request.query.end() && !family_text->second.empty()) {
+        family = parse_family(family_text->second);
+        const std::vector<DEV_FAMILY_ENUM> served = manager->get_device_family_list();
+        if (family == DEV_FAMILY_NONE ||
+            std::find(served.begin(), served.end(), family) == served.end())
+            return refuse(400, "No QSPI device family '" + family_text->second + "'.");
+    }
+    const auto scheme_text = request.query.find("scheme");
+    if (scheme_text != request.query.end() && !scheme_text->second.empty()) {
+        bool ok = false;
+        scheme = static_cast<PGMIO_CONFIG_SCHEME>(
+            PGM_COMMON::convert_string_to_dword(scheme_text->second, true, &ok));
+        const std::vector<PGMIO_CONFIG_SCHEME> served = manager->get_config_mode_list();
+        if (!ok || std::find(served.begin(), served.end(), scheme) == served.end())
+            return refuse(400, "No QSPI configuration scheme '" + scheme_text->second + "'.");
+    }
+    // Without a family every device is listed.
+    const bool show_all = family == DEV_FAMILY_NONE;
+    const DEV_FAMILY_ENUM list_family = show_all ? manager->get_active_device_family() : family;
+    std::vector<std::string> legacy =
+        manager->get_legacy_config_device_list(list_family, scheme, show_all);
+    JSON rows = JSON::array();
+    for (const std::string& name :
+         manager->get_new_config_device_list(list_family, scheme, show_all)) {
+        if (!manager->device_is_legacy(name, true))
+            rows.push_back(device_row(m_session, manager->get_flash(name, true)));
+        else if (std::find(legacy.begin(), legacy.end(), name) == legacy.end())
+            legacy.push_back(name);
+    }
+    for (const std::string& name : legacy)
+        rows.push_back(legacy_row(name));
+    return {200, {{"devices", rows}}};
+}
+
+JSON API::device_json(GFPDB_MGR* manager, const std::string& name) {
+    if (manager->device_is_legacy(name, true)) {
+        JSON device = legacy_row(name);
+        device["editable"] = false;
+        return device;
+    }
+    GFPDB_FLASH* flash = manager->get_flash(name, true);
+    JSON device = device_row(m_session, flash);
+    JSON values = JSON::array();
+    for (const PARAMETER& row : parameters)
+        values.push_back({{"key", row.key},
+                          {"label", row.label},
+                          // Saving as a template is a choice of each save, not a stored value.
+                          {"value", row.optional ? std::string() : parameter_text(flash, row)},
+                          {"number", row.kind == PARAM_NUMBER},
+                          {"optional", row.optional},
+                          {"choices", parameter_choices(manager, row.param)}});
+    device["parameters"] = values;
+    device["generic_name"] = flash->get_generic_name();
+    device["editable"] = flash->get_flash_removable_permission();
+    device["operations_editable"] = manager->get_operation_editable_permission(flash);
+    device["flows"] =
+        flows_json([flash](GFPDB_PROG_FLOW_TYPE flow) { return flash->get_operation_list(flow); });
+    return device;
+}
+
+API_REPLY API::device(const API_REQUEST& request) {
+    GFPDB_MGR* manager = m_session.qspi_manager();
+    const std::string& name = request.path.at(0);
+    if (!manager->device_exist_in_db(name, true))
+        return refuse(404, "No device '" + name + "' in the database.");
+    return {200, device_json(manager, name)};
+}
+
+// Checks every value of a device or template body and builds its flows; the first refusal of
+// each field is reported, all fields at once.
+static bool build_flows(
+    GFPDB_MGR* manager, const JSON& flows, BUILT_FLOWS& built, JSON& errors,
+    const std::function<API::VERDICT(GFPDB_ACT_PROPERTY, const std::string&)>& check) {
+    for (const auto& [key, flow] : chosen_flows("")) {
+        const auto given = flows.find(key);
+        if (given == flows.end())
+            continue;
+        if (!given->is_array()) {
+            errors.push_back(field_error(key, {false, "A flow is a list of operations.", nullptr}));
+            continue;
+        }
+        for (size_t op_index = 0; op_index < given->size(); ++op_index) {
+            const JSON& operation = (*given)[op_index];
+            const std::string op_field = key + "." + std::to_string(op_index);
+            const int op_type = operation.is_object() ? operation.value("type", -1) : -1;
+            if (op_type < 0 || op_type >= GFPDB_OP_TYPE_COUNT) {
+                errors.push_back(
+                    field_error(op_field, {false, "Unknown operation type.", nullptr}));
+                continue;
+            }
+            GFPDB_OPERATION* built_operation =
+                manager->create_operation(static_cast<GFPDB_OP_TYPE>(op_type));
+            built.lists[flow].push_back(built_operation);
+            const JSON actions = operation.value("actions", JSON::array());
+            for (size_t act_index = 0; act_index < actions.size(); ++act_index) {
+                const JSON& action = actions[act_index];
+                const std::string act_field = op_field + "." + std::to_string(act_index);
+                const int act_type = action.is_object() ? action.value("type", -1) : -1;
+                if (act_type < 0 || act_type >= GFPDB_ACT_TYPE_COUNT) {
+                    errors.push_back(
+                        field_error(act_field, {false, "Unknown action type.", nullptr}));
+                    continue;
+                }
+                GFPDB_ACTION* built_action =
+                    manager->create_action(static_cast<GFPDB_ACT_TYPE>(act_type));
+                built_operation->add_action_into_list(built_action);
+                const std::vector<GFPDB_ACT_PROPERTY> own = built_action->get_property_enum_list();
+                for (const JSON& property : action.value("properties", JSON::array())) {
+                    const int number = property.is_object() ? property.value("property", -1) : -1;
+                    std::string text;
+                    if (std::find(own.begin(), own.end(), number) == own.end() ||
+                        !property.contains("value") || !text_of(property["value"], &text)) {
+                        errors.push_back(field_error(
+                            act_field,
+                            {false, "A property of this action is unknown or has no text.",
+                             nullptr}));
+                        continue;
+                    }
+                    built_action->set_property_value(static_cast<GFPDB_ACT_PROPERTY>(number), text);
+                }
+                // Every property is written to the file, so every one must pass, defaults too.
+                for (GFPDB_ACT_PROPERTY property : own) {
+                    const API::VERDICT verdict =
+                        check(property, built_action->get_property_value(property));
+                    if (!verdict.ok)
+                        errors.push_back(
+                            field_error(act_field + "." + std::to_string(property), verdict));
+                }
+            }
+        }
+    }
+    return errors.empty();
+}
+
+API_REPLY API::create_device(const API_REQUEST& request) {
+    if (!request.body.is_object())
+        return refuse(400, "The request needs a JSON object.");
+    return store_device(request.body.value("name", std::string()), request.body, false);
+}
+
+API_REPLY API::save_device(const API_REQUEST& request) {
+    if (!request.body.is_object())
+        return refuse(400, "The request needs a JSON object.");
+    return store_device(request.path.at(0), request.body, true);
+}
+
+API_REPLY API::store_device(const std::string& name, const JSON& body, bool replacing) {
+    GFPDB_MGR* manager = m_session.qspi_manager();
+    std::string folder;
+    if (replacing) {
+        if (!manager->device_exist_in_db(name, true))
+            return refuse(404, "No device '" + name + "' in the database.");
+        if (manager->device_is_legacy(name, true))
+            return refuse(409, "'" + name + "' is a built-in device of the programmer.");
+        GFPDB_FLASH* stored = manager->get_flash(name, true);
+        if (!stored->get_flash_removable_permission())
+            return refuse(409, "'" + name +
+                                   "' is a golden device and cannot be changed; create a new "
+                                   "device from it.");
+        folder = SESSION::folder_of(stored);
+    } else {
+        std::string problem;
+        folder = folder_for(body, &problem);
+        if (!problem.empty())
+            return refuse(400, problem);
+    }
+
+    JSON errors = JSON::array();
+    if (!replacing) {
+        const VERDICT verdict = check_parameter(manager, "name", name);
+        if (!verdict.ok)
+            errors.push_back(field_error("name", verdict));
+    }
+    const JSON values = body.value("parameters", JSON::object());
+    for (const PARAMETER& row : parameters) {
+        if (row.kind == PARAM_NAME)
+            continue;
+        const auto given = values.find(row.key);
+        if (row.optional && (given == values.end() || *given == "" || given->is_null()))
+            continue;
+        if (given == values.end()) {
+            errors.push_back(
+                field_error(row.key, {false, std::string(row.label) + " has no value.", nullptr}));
+            continue;
+        }
+        const VERDICT verdict = check_parameter(manager, row.key, *given);
+        if (!verdict.ok)
+            errors.push_back(field_error(row.key, verdict));
+    }
+    const std::string template_name = values.value("template_name", std::string());
+    if (!template_name.empty() && template_name == name)
+        errors.push_back(field_error(
+            "template_name",
+            {false, "The template cannot take the device's own name '" + name + "'.", nullptr}));
+    const std::string flow_template = values.value("prog_flow_template", std::string());
+
+    BUILT_FLOWS built;
+    if (body.contains("flows")) {
+        build_flows(manager, body["flows"], built, errors,
+                    [this](GFPDB_ACT_PROPERTY property, const std::string& value) {
+                        return check_property(property, value);
+                    });
+    } else if (errors.empty()) {
+        // A new device without flows of its own copies its template's.
+        if (!template_flow(manager, flow_template, GFPDB_PROG_FLOW_TYPE_SFL))
+            errors.push_back(field_error(
+                "prog_flow_template",
+                {false, "No programming-flow template '" + flow_template + "'.", nullptr}));
+        else
+            copy_flows(
+                [&](GFPDB_PROG_FLOW_TYPE flow) {
+                    return template_flow(manager, flow_template, flow);
+                },
+                built);
+    }
+    if (!errors.empty())
+        return refused_fields(errors);
+
+    GFPDB_FLASH* flash = manager->create_flash(name);
+    flash->set_density(values["density"].get<std::string>());
+    for (const PARAMETER& row : parameters) {
+        std::string text;
+        if (row.kind == PARAM_NAME || row.kind == PARAM_DENSITY || !values.contains(row.key) ||
+            !text_of(values[row.key], &text))
+            continue;
+        if (row.kind == PARAM_NUMBER)
+            flash->set_parameter_value(row.param, PGM_COMMON::convert_string_to_dword(text, true));
+        else
+            flash->set_parameter_value(row.param, text);
+    }
+    built.give_to(flash);
+
+    std::error_code ignored;
+    std::filesystem::create_directories(folder, ignored);
+    // The manager owns the record from here on, saved or not.
+    begin();
+    const bool saved = manager->update_db(flash, folder);
+    if (!saved) {
+        const JSON id = m_posted.empty() ? JSON() : JSON(m_posted.back().id);
+        if (manager->device_exist_in_db(name, true))
+            return refuse(
+                500, "'" + name + "' was saved, but not its template '" + template_name + "'.", id);
+        return refuse(500, "Could not save '" + name + "' in " + folder + ".", id);
+    }
+    JSON device = device_json(manager, name);
+    device["file"] = folder + "pgm_flash_" + name + ".xml";
+    return {replacing ? 200 : 201, device};
+}
+
+API_REPLY API::delete_device(const API_REQUEST& request) {
+    const std::string& name = request.path.at(0);
+    GFPDB_MGR* manager = m_session.qspi_manager();
+    if (!manager->device_exist_in_db(name, true))
+        return refuse(404, "No device '" + name + "' in the database.");
+    if (manager->device_is_legacy(name, true))
+        return refuse(409, "'" + name + "' is a built-in device of the programmer.");
+    GFPDB_FLASH* flash = manager->get_flash(name, true);
+    if (!flash->get_flash_removable_permission())
+        return refuse(409, "'" + name + "' is a golden device and cannot be deleted.");
+    const std::string folder = SESSION::folder_of(flash);
+    if (!manager->delete_db(name, folder))
+        return refuse(500, "Could not delete '" + name + "' from " + folder + ".",
+                      m_posted.empty() ? JSON() : JSON(m_posted.back().id));
+    // A copy in the other folder, or a golden one, takes over once the database is loaded again.
+    GFPDB_HELPER::refresh_flash_managers();
+    manager = m_session.qspi_manager();
+    JSON now_from = nullptr;
+    if (manager->device_exist_in_db(name, true))
+        now_from = manager->device_is_legacy(name, true)
+                       ? "legacy"
+                       : m_session.source_of(manager->get_flash(name, true));
+    return {200, {{"deleted", name}, {"folder", folder}, {"now_from", now_from}}};
+}
+
+API_REPLY API::templates(const API_REQUEST&) {
+    GFPDB_MGR* manager = m_session.qspi_manager();
+    JSON rows = JSON::array();
+    for (const std::string& name : manager->get_prog_flow_template_list()) {
+        JSON row = {{"name", name}, {"kind", is_user_template(manager, name) ? "user" : "golden"}};
+        for (const auto& [key, flow] : chosen_flows("")) {
+            size_t actions = 0;
+            for (GFPDB_OPERATION* operation : *template_flow(manager, name, flow))
+                actions += operation->get_action_list()->size();
+            row[key + "_actions"] = actions;
+        }
+        rows.push_back(row);
+    }
+    return {200, {{"templates", rows}}};
+}
+
+API_REPLY API::template_flows(const API_REQUEST& request) {
+    GFPDB_MGR* manager = m_session.qspi_manager();
+    const std::string& name = request.path.at(0);
+    if (!template_flow(manager, name, GFPDB_PROG_FLOW_TYPE_SFL))
+        return refuse(404, "No programming-flow template '" + name + "'.");
+    return {200,
+            {{"name", name},
+             {"kind", is_user_template(manager, name) ? "user" : "golden"},
+             {"flows", flows_json([&](GFPDB_PROG_FLOW_TYPE flow) {
+                  return template_flow(manager, name, flow);
+              })}}};
+}
+
+API_REPLY API::create_template(const API_REQUEST& request) {
+    if (!request.body.is_object())
+        return refuse(400, "The request needs a JSON object.");
+    return save_template_flows(request, request.body.value("name", std::string()), false);
+}
+
+API_REPLY API::save_template(const API_REQUEST& request) {
+    return save_template_flows(request, request.path.at(0), true);
+}
+
+API_REPLY API::save_template_flows(const API_REQUEST& request, const std::string& name,
+                                   bool replace) {
+    GFPDB_MGR* manager = m_session.qspi_manager();
+    const JSON& body = request.body;
+    if (!body.is_object())
+        return refuse(400, "The request needs a JSON object.");
+    std::string folder;
+    if (replace) {
+        if (!is_user_template(manager, name))
+            return refuse(404, "No user template '" + name + "'.");
+        if (manager->device_exist_in_db(name, true))
+            return refuse(409, "A device is named '" + name +
+                                   "' too; the template cannot be "
+                                   "replaced without touching it.");
+        // The template is written again where its file lies.
+        folder = m_session.db_host_dir;
+        std::error_code ignored;
+        if (!m_session.custom_dir.empty() &&
+            std::filesystem::exists(m_session.custom_dir + template_file_name(name), ignored))
+            folder = m_session.custom_dir;
+    } else {
+        std::string problem;
+        folder = folder_for(body, &problem);
+        if (!problem.empty())
+            return refuse(400, problem);
+    }
+
+    JSON errors = JSON::array();
+    if (!replace) {
+        const VERDICT verdict = ask([&](std::string* error) {
+            return manager->is_parameter_valid(GFPDB_FLASH_PARAM_TEMPLATE_NAME, name, error);
+        });
+        if (!verdict.ok)
+            errors.push_back(field_error("name", verdict));
+    }
+    BUILT_FLOWS built;
+    build_flows(manager, body.value("flows", JSON::object()), built, errors,
+                [this](GFPDB_ACT_PROPERTY property, const std::string& value) {
+                    return check_property(property, value);
+                });
+    if (!errors.empty())
+        return refused_fields(errors);
+
+    if (replace) {
+        begin();
+        if (!manager->delete_template(name))
+            return refuse(500, "Could not replace the template '" + name + "'.",
+                          m_posted.empty() ? JSON() : JSON(m_posted.back().id));
+    }
+    // A record of the manager's own class that the manager never holds: it only lends the
+    // template its name and flows, and goes when this request ends.
+    GFPDB_QSPI_FLASH record(name);
+    record.set_parameter_value(GFPDB_FLASH_PARAM_TEMPLATE_NAME, name);
+    built.give_to(&record);
+    std::error_code ignored;
+    std::filesystem::create_directories(folder, ignored);
+    begin();
+    if (!manager->update_template_db(&record, folder))
+        return refuse(500, "Could not save the template '" + name + "' in " + folder + ".",
+                      m_posted.empty() ? JSON() : JSON(m_posted.back().id));
+    API_REPLY reply = template_flows({{name}, {}, nullptr});
+    reply.status = replace ? 200 : 201;
+    reply.body["file"] = folder + template_file_name(name);
+    return reply;
+}
+
+API_REPLY API::delete_template(const API_REQUEST& request) {
+    GFPDB_MGR* manager = m_session.qspi_manager();
+    const std::string& name = request.path.at(0);
+    if (!is_user_template(manager, name))
+        return refuse(404, template_flow(manager, name, GFPDB_PROG_FLOW_TYPE_SFL)
+                               ? "'" + name + "' is a golden template and cannot be deleted."
+                               : "No user template '" + name + "'.");
+    // Deleting by name reaches a device of that name first.
+    if (manager->device_exist_in_db(name, true))
+        return refuse(409, "A device is named '" + name +
+                               "' too; the template cannot be deleted without touching it.");
+    if (!manager->delete_template(name))
+        return refuse(500, "Could not delete the template '" + name + "'.",
+                      m_posted.empty() ? JSON() : JSON(m_posted.back().id));
+    return {200, {{"deleted_template", name}}};
+}
+
+API_REPLY API::validate(const API_REQUEST& request) {
+    const JSON& body = request.body;
+    if (!body.is_object() || !body.contains("value"))
+        return refuse(400, "The request needs {\"parameter\" or \"property\", \"value\"}.");
+    GFPDB_MGR* manager = m_session.qspi_manager();
+    VERDICT verdict;
+    JSON choices = nullptr;
+    if (body.contains("parameter") && body["parameter"].is_string()) {
+        const std::string key = body["parameter"].get<std::string>();
+        verdict = check_parameter(manager, key, body["value"]);
+        if (const PARAMETER* row = find_parameter(key))
+            choices = parameter_choices(manager, row->param);
+    } else if (body.contains("property") && body["property"].is_number_integer()) {
+        const int number = body["property"].get<int>();
+        std::string text;
+        if (number < 0 || number >= GFPDB_ACT_PROPERTY_COUNT)
+            return refuse(400, "There is no action property " + std::to_string(number) + ".");
+        if (!text_of(body["value"], &text))
+            return refuse(400, "The value must be given as text.");
+        const auto property = static_cast<GFPDB_ACT_PROPERTY>(number);
+        verdict = check_property(property, text);
+        std::unique_ptr<GFPDB_ACTION> action(manager->create_action(owner_type(manager, property)));
+        choices = property_json(action.get(), property)["choices"];
+    } else {
+        return refuse(400, "The request needs {\"parameter\" or \"property\", \"value\"}.");
+    }
+    if (verdict.ok)
+        return {200, {{"ok", true}, {"choices", choices}}};
+    return {
+        200,
+        {{"ok", false}, {"message", verdict.message}, {"id", verdict.id}, {"choices", choices}}};
+}
+
+}  // namespace gfpdb_cli
