@@ -301,7 +301,7 @@ API_REPLY API::vocabulary(const API_REQUEST&) {
 API_REPLY API::devices(const API_REQUEST& request) {
     GFPDB_MGR* manager = m_session.qspi_manager();
     DEV_FAMILY_ENUM family = DEV_FAMILY_NONE;
-    PGMIO_CONFIG_SCHEME scheme = manager->get_config_mode_list().front();
+    PGMIO_CONFIG_SCHEME scheme = manager->get_active_config_mode();
     const auto family_text = request.query.find("family");
     if (family_text != request.query.end() && !family_text->second.empty()) {
         family = parse_family(family_text->second);
