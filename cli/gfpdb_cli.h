@@ -227,11 +227,11 @@ int run_delete(SESSION& session);
 int run_delete_template(SESSION& session);
 int run_config_custom_dir(SESSION& session);
 int run_sfdp(SESSION& session);
+int run_serve(SESSION& session);
 // add --sfdp: a device drafted from the dump's tables and a template.
 int run_add_sfdp(SESSION& session);
 
 // An SFDP dump file in any form it comes in, decoded; prints why and answers false when not.
 bool read_sfdp_file(const std::string& path, GFPDB_SFDP* sfdp);
-int run_serve(SESSION& session);
 
 }  // namespace gfpdb_cli
