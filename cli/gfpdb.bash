@@ -22,7 +22,7 @@ _gfpdb() {
         case $word in
             --host-dir|--custom-dir|--set) folders+=("$word" "${COMP_WORDS[i+1]}"); ((i++)) ;;
             --family|--scheme|--flow|--id|--voltage|--density|--dies|--dummy|--dummy-x4|\
-            --template|--save-template|--to|--from) ((i++)) ;;
+            --template|--save-template|--to|--from|--port) ((i++)) ;;
             -*) ;;
             *) path+=("$word") ;;
         esac
@@ -35,7 +35,7 @@ _gfpdb() {
         --template)
             COMPREPLY=($(compgen -W "$("${COMP_WORDS[0]}" "${folders[@]}" templates --names 2>/dev/null)" -- "$cur"))
             return ;;
-        --family|--scheme|--id|--voltage|--density|--dies|--dummy|--dummy-x4|--save-template|--set)
+        --family|--scheme|--id|--voltage|--density|--dies|--dummy|--dummy-x4|--save-template|--set|--port)
             return ;;
     esac
 
