@@ -13,6 +13,7 @@
 
 #include "host/host.h"
 #include "pgm/gfpdb/gfpdb_helper.h"
+#include "pgm/gfpdb/gfpdb_qspi_adapt.h"
 #include "pgm/gfpdb/gfpdb_qspi_lint.h"
 #include "pgm/gfpdb/gfpdb_sfdp.h"
 
@@ -59,7 +60,7 @@ struct OPTIONS {
     bool sarif = false;
     bool no_lint = false;
     bool force = false;  // save despite lint errors; replace a file whose records would be lost
-    int port = 0;  // 0: any free port
+    int port = 0;        // 0: any free port
     bool open = false;
 };
 
@@ -184,9 +185,6 @@ const char* property_key(GFPDB_ACT_PROPERTY property);
 // A programming flow as operations, actions and labelled property values, in run order.
 JSON flow_json(const std::vector<GFPDB_OPERATION*>* operations);
 void print_flow(std::ostream& out, const std::string& title, const JSON& flow);
-// A template's operations for one flow, golden or user; null when no template has the name.
-const std::vector<GFPDB_OPERATION*>* template_flow(GFPDB_MGR* manager, std::string name,
-                                                   GFPDB_PROG_FLOW_TYPE flow);
 // The flows a --flow value names: {"sfl", SFL} and/or {"sdm", SDM}; "" names both.
 std::vector<std::pair<std::string, GFPDB_PROG_FLOW_TYPE>> chosen_flows(const std::string& flow);
 

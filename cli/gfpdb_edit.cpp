@@ -65,7 +65,7 @@ bool add_values_are_valid(SESSION& session, GFPDB_MGR* manager, const OPTIONS& o
     }
     // The validator also accepts the flow template of the record last looked up; only a
     // template that exists has flows to copy.
-    if (valid && !template_flow(manager, options.template_name, GFPDB_PROG_FLOW_TYPE_SFL)) {
+    if (valid && !gfpdb_template_flow(manager, options.template_name, GFPDB_PROG_FLOW_TYPE_SFL)) {
         print_error("no programming-flow template '" + options.template_name +
                     "' (see gfpdb templates)");
         valid = false;
@@ -93,7 +93,8 @@ GFPDB_FLASH* build_device(GFPDB_MGR* manager, const OPTIONS& options) {
     // The device owns copies: the template's operations stay the manager's.
     for (const auto& [key, flow] : chosen_flows("")) {
         std::vector<GFPDB_OPERATION*> copies;
-        for (GFPDB_OPERATION* operation : *template_flow(manager, options.template_name, flow))
+        for (GFPDB_OPERATION* operation :
+             *gfpdb_template_flow(manager, options.template_name, flow))
             copies.push_back(
                 new GFPDB_QSPI_OPERATION(*static_cast<GFPDB_QSPI_OPERATION*>(operation)));
         flash->set_operation_list(copies, flow);
@@ -281,7 +282,7 @@ int run_delete_template(SESSION& session) {
     GFPDB_MGR* manager = session.qspi_manager();
     const std::vector<std::string> user = manager->get_user_template_list();
     if (std::find(user.begin(), user.end(), name) == user.end()) {
-        print_error(template_flow(manager, name, GFPDB_PROG_FLOW_TYPE_SFL)
+        print_error(gfpdb_template_flow(manager, name, GFPDB_PROG_FLOW_TYPE_SFL)
                         ? "'" + name + "' is a golden template and cannot be deleted"
                         : "no user template '" + name + "' (see gfpdb templates)");
         return EXIT_REJECTED;

@@ -150,17 +150,6 @@ void print_shown_device(std::ostream& out, const JSON& device) {
     print_device(out, device);
 }
 
-const std::vector<GFPDB_OPERATION*>* template_flow(GFPDB_MGR* manager, std::string name,
-                                                   GFPDB_PROG_FLOW_TYPE flow) {
-    for (int i = 0; i < GFPDB_PROG_FLOW_TEMPLATE_COUNT; ++i)
-        if (gfpdb_prog_flow_template_name[i] == name)
-            return manager->get_prog_flow_template_operation_list(
-                static_cast<GFPDB_PROG_FLOW_TEMPLATE>(i), flow);
-    if (contains(manager->get_user_template_list(), name))
-        return manager->get_user_template_operation_list(name, flow);
-    return nullptr;
-}
-
 int run_families(SESSION& session) {
     JSON rows = JSON::array();
     for (GFPDB_MGR* manager : session.managers()) {
@@ -317,7 +306,7 @@ int run_templates(SESSION& session) {
         JSON row = {{"name", name}, {"kind", contains(user_templates, name) ? "user" : "golden"}};
         for (const auto& [key, flow] : chosen_flows("")) {
             size_t actions = 0;
-            for (GFPDB_OPERATION* operation : *template_flow(manager, name, flow))
+            for (GFPDB_OPERATION* operation : *gfpdb_template_flow(manager, name, flow))
                 actions += operation->get_action_list()->size();
             row[key + "_actions"] = actions;
         }
@@ -343,13 +332,13 @@ int run_templates(SESSION& session) {
 int run_show_template(SESSION& session) {
     GFPDB_MGR* manager = session.qspi_manager();
     const std::string& name = session.options.name;
-    if (!template_flow(manager, name, GFPDB_PROG_FLOW_TYPE_SFL)) {
+    if (!gfpdb_template_flow(manager, name, GFPDB_PROG_FLOW_TYPE_SFL)) {
         print_error("no programming-flow template '" + name + "' (see gfpdb templates)");
         return EXIT_REJECTED;
     }
     JSON flows = JSON::object();
     for (const auto& [key, flow] : chosen_flows(session.options.flow))
-        flows[key] = flow_json(template_flow(manager, name, flow));
+        flows[key] = flow_json(gfpdb_template_flow(manager, name, flow));
     const bool user = contains(manager->get_user_template_list(), name);
     const JSON document = {{"name", name}, {"kind", user ? "user" : "golden"}, {"flows", flows}};
     emit(session, document, [](std::ostream& out, const JSON& shown) {

@@ -507,14 +507,14 @@ API_REPLY API::store_device(const std::string& name, const JSON& body, bool repl
                     });
     } else if (errors.empty()) {
         // A new device without flows of its own copies its template's.
-        if (!template_flow(manager, flow_template, GFPDB_PROG_FLOW_TYPE_SFL))
+        if (!gfpdb_template_flow(manager, flow_template, GFPDB_PROG_FLOW_TYPE_SFL))
             errors.push_back(field_error(
                 "prog_flow_template",
                 {false, "No programming-flow template '" + flow_template + "'.", nullptr}));
         else
             copy_flows(
                 [&](GFPDB_PROG_FLOW_TYPE flow) {
-                    return template_flow(manager, flow_template, flow);
+                    return gfpdb_template_flow(manager, flow_template, flow);
                 },
                 built);
     }
@@ -584,7 +584,7 @@ API_REPLY API::templates(const API_REQUEST&) {
         JSON row = {{"name", name}, {"kind", is_user_template(manager, name) ? "user" : "golden"}};
         for (const auto& [key, flow] : chosen_flows("")) {
             size_t actions = 0;
-            for (GFPDB_OPERATION* operation : *template_flow(manager, name, flow))
+            for (GFPDB_OPERATION* operation : *gfpdb_template_flow(manager, name, flow))
                 actions += operation->get_action_list()->size();
             row[key + "_actions"] = actions;
         }
@@ -596,13 +596,13 @@ API_REPLY API::templates(const API_REQUEST&) {
 API_REPLY API::template_flows(const API_REQUEST& request) {
     GFPDB_MGR* manager = m_session.qspi_manager();
     const std::string& name = request.path.at(0);
-    if (!template_flow(manager, name, GFPDB_PROG_FLOW_TYPE_SFL))
+    if (!gfpdb_template_flow(manager, name, GFPDB_PROG_FLOW_TYPE_SFL))
         return refuse(404, "No programming-flow template '" + name + "'.");
     return {200,
             {{"name", name},
              {"kind", is_user_template(manager, name) ? "user" : "golden"},
              {"flows", flows_json([&](GFPDB_PROG_FLOW_TYPE flow) {
-                  return template_flow(manager, name, flow);
+                  return gfpdb_template_flow(manager, name, flow);
               })}}};
 }
 
@@ -686,7 +686,7 @@ API_REPLY API::delete_template(const API_REQUEST& request) {
     GFPDB_MGR* manager = m_session.qspi_manager();
     const std::string& name = request.path.at(0);
     if (!is_user_template(manager, name))
-        return refuse(404, template_flow(manager, name, GFPDB_PROG_FLOW_TYPE_SFL)
+        return refuse(404, gfpdb_template_flow(manager, name, GFPDB_PROG_FLOW_TYPE_SFL)
                                ? "'" + name + "' is a golden template and cannot be deleted."
                                : "No user template '" + name + "'.");
     // Deleting by name reaches a device of that name first.

@@ -252,8 +252,8 @@ class Builder:
 class TestSet:
     """The GoogleTest programs of a build folder and the command's end-to-end test script."""
 
-    def __init__(self, spec):
-        name, build, *cli = spec.split(":")
+    def __init__(self, description):
+        name, build, *cli = description.split(":")
         self.name, self.build = name, os.path.abspath(build)
         self.cli = os.path.abspath(cli[0]) if cli else os.path.join(ROOT,
                                                                     "tests/cli/test_gfpdb_cli.py")
@@ -337,7 +337,7 @@ def main():
     builder = Builder(args.work, store, args.origin)
     if not os.path.exists(os.path.join(store, "pristine", "done")):
         builder.prepare()
-    sets = [TestSet(spec) for spec in args.set]
+    sets = [TestSet(text) for text in args.set]
     for test_set in sets:
         test_set.calibrate(store)
 

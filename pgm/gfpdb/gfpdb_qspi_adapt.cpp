@@ -1,6 +1,7 @@
 // Fitting a template's flows to one device.
 #include "pgm/gfpdb/gfpdb_qspi_adapt.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "pgm/gfpdb/gfpdb_internal.h"
@@ -204,4 +205,16 @@ std::vector<std::string> gfpdb_qspi_adapt_flash(GFPDB_FLASH* flash) {
         }
     }
     return changes;
+}
+
+const std::vector<GFPDB_OPERATION*>* gfpdb_template_flow(GFPDB_MGR* manager, std::string name,
+                                                         GFPDB_PROG_FLOW_TYPE flow) {
+    for (int i = 0; i < GFPDB_PROG_FLOW_TEMPLATE_COUNT; ++i)
+        if (gfpdb_prog_flow_template_name[i] == name)
+            return manager->get_prog_flow_template_operation_list(
+                static_cast<GFPDB_PROG_FLOW_TEMPLATE>(i), flow);
+    const std::vector<std::string> users = manager->get_user_template_list();
+    if (std::find(users.begin(), users.end(), name) != users.end())
+        return manager->get_user_template_operation_list(name, flow);
+    return nullptr;
 }

@@ -16,3 +16,8 @@
 // Answers one line per change made, for the user ("SFL Initialization: removed 'Enter 4 byte
 // address mode'"); empty when the flows already fit.
 GFPDB_EXPORT std::vector<std::string> gfpdb_qspi_adapt_flash(GFPDB_FLASH* flash);
+
+// One flow of a golden or user template, by the template's name; null for an unknown name.
+GFPDB_EXPORT const std::vector<GFPDB_OPERATION*>* gfpdb_template_flow(GFPDB_MGR* manager,
+                                                                      std::string name,
+                                                                      GFPDB_PROG_FLOW_TYPE flow);

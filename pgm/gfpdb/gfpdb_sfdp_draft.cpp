@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "pgm/gfpdb/gfpdb_qspi_action.h"
+#include "pgm/gfpdb/gfpdb_qspi_adapt.h"
 #include "pgm/gfpdb/gfpdb_qspi_operation.h"
 
 namespace {
@@ -279,18 +280,6 @@ const TEMPLATE_PROFILE template_profiles[] = {
     {"Micron", {0x20, 0}, GFPDB_SFDP_POLL_FLAG_READY, {0, -1}, GFPDB_SFDP_ENTER_4B_WREN_B7},
 };
 
-const std::vector<GFPDB_OPERATION*>* template_flow(GFPDB_MGR* manager, std::string name,
-                                                   GFPDB_PROG_FLOW_TYPE flow) {
-    for (int i = 0; i < GFPDB_PROG_FLOW_TEMPLATE_COUNT; ++i)
-        if (gfpdb_prog_flow_template_name[i] == name)
-            return manager->get_prog_flow_template_operation_list(
-                static_cast<GFPDB_PROG_FLOW_TEMPLATE>(i), flow);
-    const std::vector<std::string> users = manager->get_user_template_list();
-    if (std::find(users.begin(), users.end(), name) != users.end())
-        return manager->get_user_template_operation_list(name, flow);
-    return nullptr;
-}
-
 // ---------------------------------------------------------------------------------------------
 // The draft
 
@@ -531,7 +520,7 @@ bool gfpdb_sfdp_draft_device(GFPDB_MGR* manager, const GFPDB_SFDP& sfdp,
                 hex(manufacturer) + ")";
         }
     }
-    if (!template_flow(manager, chosen, GFPDB_PROG_FLOW_TYPE_SFL)) {
+    if (!gfpdb_template_flow(manager, chosen, GFPDB_PROG_FLOW_TYPE_SFL)) {
         *error = "no programming-flow template '" + chosen + "'";
         return false;
     }
@@ -655,7 +644,8 @@ bool gfpdb_sfdp_draft_device(GFPDB_MGR* manager, const GFPDB_SFDP& sfdp,
                                                      std::to_string(sfdp.quad_enable)});
 
     for (GFPDB_PROG_FLOW_TYPE flow : {GFPDB_PROG_FLOW_TYPE_SFL, GFPDB_PROG_FLOW_TYPE_SDM}) {
-        const std::vector<GFPDB_OPERATION*>* source_flow = template_flow(manager, chosen, flow);
+        const std::vector<GFPDB_OPERATION*>* source_flow =
+            gfpdb_template_flow(manager, chosen, flow);
         std::vector<ACTIONS> ops(GFPDB_OP_TYPE_TERMINATION + 1);
         for (GFPDB_OPERATION* operation : *source_flow)
             for (GFPDB_ACTION* action : *operation->get_action_list())
