@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -66,28 +67,15 @@ inline void write_file(const std::string& path, const char* data, size_t size) {
     out.write(data, static_cast<std::streamsize>(size));
 }
 
-inline int digit_of(char c, int base) {
-    int d = -1;
-    if (c >= '0' && c <= '9')
-        d = c - '0';
-    else if (c >= 'a' && c <= 'f')
-        d = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F')
-        d = c - 'A' + 10;
-    return d < base ? d : -1;
-}
-
 // The exact value of digits in a base; false when a character is no digit or the value does
 // not fit 64 bits. No digit at all reads as 0.
 inline bool exact_value(const std::string& digits, int base, uint64_t* value) {
+    const char* end = digits.data() + digits.size();
     uint64_t v = 0;
-    for (char c : digits) {
-        const int d = digit_of(c, base);
-        if (d < 0)
+    if (!digits.empty()) {
+        const std::from_chars_result read = std::from_chars(digits.data(), end, v, base);
+        if (read.ptr != end || read.ec != std::errc())
             return false;
-        if (v > (UINT64_MAX - static_cast<uint64_t>(d)) / static_cast<uint64_t>(base))
-            return false;
-        v = v * static_cast<uint64_t>(base) + static_cast<uint64_t>(d);
     }
     *value = v;
     return true;

@@ -1,6 +1,5 @@
-// The input of the round-trip target, shared with the seed generator: the texts of one QSPI
-// device, separated by the record-separator byte (0x1E), so that any byte sequence reads as a
-// device.
+// The input of the round-trip target: the texts of one QSPI device, separated by the
+// record-separator byte (0x1E), so that any byte sequence reads as a device.
 //
 //   name, ID, I/O voltage, density, total die, dummy clock cycle, dummy clock cycle x4,
 //   programming flow template, template name (empty: none),
@@ -78,21 +77,6 @@ inline RT_DEVICE decode_device(const std::string& input) {
         d.actions.push_back(action);
     }
     return d;
-}
-
-inline std::string encode_device(const RT_DEVICE& d) {
-    std::string out = d.name;
-    auto put = [&out](const std::string& field) { out += FIELD_SEPARATOR + field; };
-    for (const std::string* field : {&d.id, &d.voltage, &d.density, &d.die, &d.dummy, &d.dummy_x4,
-                                     &d.prog_flow_template, &d.template_name})
-        put(*field);
-    for (const RT_ACTION& action : d.actions) {
-        put({static_cast<char>('0' + action.flow), static_cast<char>('0' + action.operation),
-             static_cast<char>('0' + action.type)});
-        for (const std::string& value : action.values)
-            put(value);
-    }
-    return out;
 }
 
 inline bool number_of(const std::string& text, uint32_t* value) {

@@ -4,8 +4,6 @@
 
 #include <csignal>
 
-#include "h/pgm_common_xml_gfpdb_qspi_auto_export.h"
-#include "h/pgm_common_xml_gfpdb_sdmmc_auto_export.h"
 #include "support/test_host_elements.h"
 #include "support/test_support.h"
 
@@ -202,17 +200,6 @@ TEST_F(HostXml, ElementWithoutFactoryIsPlain) {
     EXPECT_EQ(dynamic_cast<TEST_ROOT*>(element.get()), nullptr);
 }
 
-std::string entity_bomb() {
-    std::string bomb = "<?xml version=\"1.0\"?>\n<!DOCTYPE FLASH [\n<!ENTITY l0 \"lol\">\n";
-    for (int i = 1; i < 12; ++i) {
-        bomb += "<!ENTITY l" + std::to_string(i) + " \"";
-        for (int j = 0; j < 10; ++j)
-            bomb += "&l" + std::to_string(i - 1) + ";";
-        bomb += "\">\n";
-    }
-    return bomb + "]>\n<FLASH version=\"1\"><NAME>&l11;</NAME></FLASH>\n";
-}
-
 // Files that try to reach outside: none of them may show the secret or be accepted.
 TEST_F(HostXml, DoctypesAndExternalEntitiesAreRefused) {
     const std::string secret = m_dir / "secret.txt";
@@ -226,7 +213,6 @@ TEST_F(HostXml, DoctypesAndExternalEntitiesAreRefused) {
         "<!DOCTYPE FLASH [<!ENTITY % p SYSTEM \"" + m_dir / "secret.dtd" +
             "\"> %p;]>\n<FLASH version=\"1\"><NAME>&leak;</NAME></FLASH>\n",
         "<!DOCTYPE FLASH>\n<FLASH version=\"1\"><NAME>plain</NAME></FLASH>\n",
-        entity_bomb(),  // refused before anything is expanded
     };
     for (const std::string& document : documents) {
         SCOPED_TRACE(document);
@@ -245,6 +231,19 @@ TEST_F(HostXml, DoctypesAndExternalEntitiesAreRefused) {
         }
         EXPECT_TRUE(PGM_COMMON_XML::element_lines(file).empty());
     }
+}
+
+// A schema the file names for itself is never read: only the caller's schema judges it.
+TEST_F(HostXml, SchemaHintsOfTheFileAreIgnored) {
+    write_file(m_dir / "one_name.xsd", schema("1"));
+    const std::string file = m_dir / "hint.xml";
+    std::string text = two_names;
+    text.replace(text.find("<FLASH "), 7,
+                 "<FLASH xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
+                 "xsi:noNamespaceSchemaLocation=\"" +
+                     m_dir / "one_name.xsd" + "\" ");
+    write_file(file, text);
+    EXPECT_EQ(check(file), "");
 }
 
 TEST_F(HostXml, ElementLinesIndexEverySameNamedSibling) {
@@ -348,38 +347,6 @@ TEST_F(HostXml, FailedWriteLeavesTheOldFile) {
     EXPECT_FALSE(written);
     EXPECT_EQ(read_file(file), "old content");
     EXPECT_EQ(gfpdb_test::listing(m_dir.path()).size(), 2u) << "the temporary file is gone";
-}
-
-// The bundled golden files pass their schemas and build complete typed trees.
-TEST(HostXmlBundled, GoldenFilesParseCleanly) {
-    const std::string data = gfpdb_test::bundled_data_dir();
-    const std::pair<PGM_COMMON_XML_FILE_ENUM, std::string> files[] = {
-        {PGM_COMMON_XML_FILE_GFPDB_QSPI, "qspi"},
-        {PGM_COMMON_XML_FILE_GFPDB_SDMMC, "sdmmc"},
-    };
-    for (const auto& f : files) {
-        const std::string xml = data + "xml/pgm_flash_db_" + f.second + ".xml";
-        const std::string xsd = data + "xsd/gfpdb_" + f.second + ".xsd";
-        SCOPED_TRACE(xml);
-        std::string error, error2;
-        PGM_COMMON_XML::check_xsd(xml, xsd, error, error2);
-        EXPECT_EQ(error, "");
-        PARSED parsed = parse(xml, xsd, true, f.first);
-        EXPECT_EQ(parsed.error, "");
-        EXPECT_EQ(parsed.warning, "");
-        EXPECT_GT(parsed.root->get_child_count(PGM_COMMON_XML_ENUM_FLASH), 0u);
-        if (f.first == PGM_COMMON_XML_FILE_GFPDB_QSPI)
-            EXPECT_NE(dynamic_cast<PGM_COMMON_XML_GFPDB_QSPI_QSPI_FLASH*>(parsed.root.get()),
-                      nullptr);
-        else
-            EXPECT_NE(dynamic_cast<PGM_COMMON_XML_GFPDB_SDMMC_SDMMC_FLASH*>(parsed.root.get()),
-                      nullptr);
-    }
-    // Each schema refuses the other format's root.
-    std::string error, error2;
-    PGM_COMMON_XML::check_xsd(data + "xml/pgm_flash_db_qspi.xml", data + "xsd/gfpdb_sdmmc.xsd",
-                              error, error2);
-    EXPECT_NE(error, "");
 }
 
 }  // namespace

@@ -223,6 +223,9 @@ const RULE_CASE rule_cases[] = {
     {2, {"0x01 2 0xff", "whatever JIC"}, {"0x01,0x02", "Jic"}},
     // "0x" only at the start and only in lower case; the bare prefix converts to 0.
     {3, {"0", "0x", "0xDEADbeef"}, {"0X10", "x10", "0x0x1", "12a", "0xg", "+5", "a.jic"}},
+    // A number is read whole: past 64 bits it is no number, though the range holds 0.
+    {3, {"18446744073709551615"}, {"18446744073709551616", "0x10000000000000000"}},
+    {33, {"0x100000000"}, {"99999999999999999999999"}},
     {7, {"0x100", "a.jic"}, {"0x101"}},
     {15, {"JIC"}, {}},
     {17, {"256"}, {"0", ""}},

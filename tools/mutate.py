@@ -39,7 +39,7 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 MUTATED_DIRS = {"pgm/gfpdb": ("gfpdb", "libgfpdb.so"), "host": ("gfpdb_host", "libgfpdb_host.so"),
                 "cli": ("gfpdb_cli", "cli/gfpdb")}
-COPIED = ["CMakeLists.txt", "pgm", "h", "host", "cli", "data", "tests", "fuzz"]
+COPIED = ["CMakeLists.txt", "README.md", "cmake", "pgm", "h", "host", "cli", "data", "tests", "fuzz"]
 
 STRING = re.compile(r'"(?:\\.|[^"\\])*"|\'(?:\\.|[^\'\\])\'')
 CMP = {"==": ["!="], "!=": ["=="], "<": ["<=", ">="], "<=": ["<", ">"], ">": [">=", "<="],

@@ -94,6 +94,64 @@ inline std::string template_xml(const std::string& name,
            flow_xml(sfl_erase_actions) + "</USER_TEMPLATE>\n";
 }
 
+// Each action type as a file holds it: its children in the order written, a valid value of
+// each, and the warning its absence posts (the warning of the property the child carries).
+struct CHILD {
+    const char* element;
+    const char* value;
+    unsigned warning;
+};
+struct ACTION_TYPE {
+    const char* type;
+    std::vector<CHILD> children;
+};
+inline const ACTION_TYPE action_types[] = {
+    {"WRITE_REG",
+     {{"NAME", "W", 20485},
+      {"COMMAND", "0x06", 20486},
+      {"DATA", "", 20496},
+      {"DELAY", "0", 20500},
+      {"BUS_WIDTH", "1-1", 20505}}},
+    {"READ_REG",
+     {{"NAME", "R", 20485},
+      {"COMMAND", "0x05", 20486},
+      {"DATA_LENGTH", "1", 20497},
+      {"EXPECTED_DATA", "0x00", 20495},
+      {"EXPECTED_DATA_MASK", "0x01", 20494},
+      {"ATTEMPT_COUNT", "10", 20498},
+      {"DELAY", "0", 20500},
+      {"BUS_WIDTH", "1-1", 20505}}},
+    {"WRITE_DATA",
+     {{"NAME", "P", 20485},
+      {"COMMAND", "0x02", 20486},
+      {"ADDRESS", "from .jic file", 20502},
+      {"DATA", "from .jic file", 20496},
+      {"PAGE_SIZE", "256", 20501},
+      {"ADDRESSING_MODE", "3", 20503},
+      {"DELAY", "0", 20500},
+      {"BUS_WIDTH", "1-1-1", 20505}}},
+    {"READ_DATA",
+     {{"NAME", "F", 20485},
+      {"COMMAND", "0x0B", 20486},
+      {"ADDRESS", "from .jic file", 20502},
+      {"DATA_LENGTH", "from .jic file", 20497},
+      {"EXPECTED_DATA", "from .jic file", 20495},
+      {"EXPECTED_DATA_MASK", "", 20494},
+      {"ADDRESSING_MODE", "3", 20503},
+      {"ACT_DUMMY_CLOCK_CYCLE", "8", 20504},
+      {"DELAY", "0", 20500},
+      {"BUS_WIDTH", "1-1-1", 20505}}},
+    {"ERASE",
+     {{"NAME", "E", 20485},
+      {"COMMAND", "0x20", 20486},
+      {"ADDRESS", "from .jic file", 20502},
+      {"ERASE_SIZE", "4096", 20499},
+      {"ADDRESSING_MODE", "3", 20503},
+      {"DELAY", "0", 20500},
+      {"BUS_WIDTH", "1-1", 20505}}},
+    {"CUSTOM", {{"DESCRIPTION", "Erase data", 20509}, {"DIRECTION", "start", 20507}}},
+};
+
 // ---------------------------------------------------------------------------------------------
 // Records
 
@@ -294,30 +352,6 @@ protected:
     static void discard(GFPDB_MGR& mgr, GFPDB_FLASH* flash) {
         mgr.get_flash("", true);
         delete flash;
-    }
-
-    // Saving a new record of each name into the custom folder fails there, and so does
-    // deleting `deleted` (when given) from it, changing no map.
-    static void expect_saves_refused(QSPI_MGR_PROBE& mgr, const std::vector<std::string>& names,
-                                     const std::string& deleted = std::string()) {
-        const MAPS before = maps_of(mgr);
-        for (const std::string& name : names) {
-            SCOPED_TRACE(name);
-            GFPDB_FLASH* flash = new_device(mgr, name);
-            MESSAGE_RECORDER recorder;
-            EXPECT_FALSE(mgr.update_db(flash, custom_dir()));
-            ASSERT_EQ(recorder.ids(), std::vector<unsigned>{20560});
-            EXPECT_EQ(recorder.posted[0].text, "Failed to update the device database in the " +
-                                                   custom_dir() + " directory.");
-            EXPECT_TRUE(maps_of(mgr) == before);
-            discard(mgr, flash);
-        }
-        if (deleted.empty())
-            return;
-        MESSAGE_RECORDER recorder;
-        EXPECT_FALSE(mgr.delete_db(deleted, custom_dir()));
-        EXPECT_EQ(recorder.ids(), std::vector<unsigned>{20560});
-        EXPECT_TRUE(maps_of(mgr) == before);
     }
 
     HOST_DIR m_host;
