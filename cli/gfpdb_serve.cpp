@@ -42,6 +42,7 @@ const ROUTE routes[] = {
     {PUT, "/api/templates/([^/]+)", &API::save_template},
     {DELETE, "/api/templates/([^/]+)", &API::delete_template},
     {POST, "/api/validate", &API::validate},
+    {POST, "/api/lint", &API::lint},
 };
 
 std::string random_token() {

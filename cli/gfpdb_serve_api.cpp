@@ -8,6 +8,7 @@
 #include "pgm/gfpdb/gfpdb_qspi_action.h"
 #include "pgm/gfpdb/gfpdb_qspi_flash.h"
 #include "pgm/gfpdb/gfpdb_qspi_operation.h"
+#include "pgm/gfpdb/gfpdb_sfdp_draft.h"
 
 namespace gfpdb_cli {
 namespace {
@@ -140,6 +141,8 @@ JSON flows_json(
     return flows;
 }
 
+}  // namespace
+
 // Operations built from a request, owned here until a record takes them.
 struct BUILT_FLOWS {
     std::vector<GFPDB_OPERATION*> lists[2];  // indexed by GFPDB_PROG_FLOW_TYPE
@@ -160,6 +163,8 @@ struct BUILT_FLOWS {
         }
     }
 };
+
+namespace {
 
 void copy_flows(
     const std::function<const std::vector<GFPDB_OPERATION*>*(GFPDB_PROG_FLOW_TYPE)>& flow_of,
@@ -187,6 +192,68 @@ std::string template_file_name(const std::string& name) {
 bool is_user_template(GFPDB_MGR* manager, const std::string& name) {
     const std::vector<std::string> user = manager->get_user_template_list();
     return std::find(user.begin(), user.end(), name) != user.end();
+}
+
+// Puts each finding on the action it names in `flows` (as flows_json gives them); answers the
+// findings about the record, a flow or an operation as a whole.
+JSON place_findings(const std::vector<GFPDB_LINT_FINDING>& findings, JSON& flows) {
+    JSON rest = JSON::array();
+    for (const GFPDB_LINT_FINDING& finding : findings) {
+        JSON shown = lint_finding_json(finding, "", 0);
+        shown.erase("file");  // not in a file: the page shows it at its place
+        shown.erase("line");
+        JSON* action = nullptr;
+        for (const auto& [key, flow] : chosen_flows(""))
+            if (finding.action != GFPDB_LINT_NONE && flow == finding.flow)
+                for (JSON& operation : flows[key])
+                    if (!action && operation["type"] == finding.operation &&
+                        static_cast<size_t>(finding.action) < operation["actions"].size())
+                        action = &operation["actions"][static_cast<size_t>(finding.action)];
+        (action ? (*action)["findings"] : rest).push_back(shown);
+    }
+    return rest;
+}
+
+// The bytes of a base64 text (blanks and line breaks allowed); false when it is none.
+bool base64_decode(const std::string& text, std::string* bytes) {
+    static const std::string alphabet =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    uint32_t buffer = 0;
+    int bits = 0;
+    bool padded = false;
+    for (const char c : text) {
+        if (c == ' ' || c == '\n' || c == '\r' || c == '\t')
+            continue;
+        if (c == '=') {
+            padded = true;
+            continue;
+        }
+        const size_t value = alphabet.find(c);
+        if (value == std::string::npos || padded)
+            return false;
+        buffer = (buffer << 6 | static_cast<uint32_t>(value)) & 0xFFFFFF;
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            bytes->push_back(static_cast<char>(buffer >> bits & 0xFF));
+        }
+    }
+    return true;
+}
+// Sets a record's values from a checked body and hands it the built flows.
+void fill_record(GFPDB_FLASH* flash, const JSON& values, BUILT_FLOWS& built) {
+    for (const PARAMETER& row : parameters) {
+        std::string text;
+        if (row.kind == PARAM_NAME || !values.contains(row.key) || !text_of(values[row.key], &text))
+            continue;
+        if (row.kind == PARAM_DENSITY)
+            flash->set_density(text);
+        else if (row.kind == PARAM_NUMBER)
+            flash->set_parameter_value(row.param, PGM_COMMON::convert_string_to_dword(text, true));
+        else
+            flash->set_parameter_value(row.param, text);
+    }
+    built.give_to(flash);
 }
 }  // namespace
 
@@ -345,6 +412,14 @@ JSON API::device_json(GFPDB_MGR* manager, const std::string& name) {
     }
     GFPDB_FLASH* flash = manager->get_flash(name, true);
     JSON device = device_row(m_session, flash);
+    device.update(record_json(manager, flash));
+    device["generic_name"] = flash->get_generic_name();
+    device["editable"] = flash->get_flash_removable_permission();
+    device["operations_editable"] = manager->get_operation_editable_permission(flash);
+    return device;
+}
+
+JSON API::record_json(GFPDB_MGR* manager, GFPDB_FLASH* flash) {
     JSON values = JSON::array();
     for (const PARAMETER& row : parameters)
         values.push_back({{"key", row.key},
@@ -354,13 +429,12 @@ JSON API::device_json(GFPDB_MGR* manager, const std::string& name) {
                           {"number", row.kind == PARAM_NUMBER},
                           {"optional", row.optional},
                           {"choices", parameter_choices(manager, row.param)}});
-    device["parameters"] = values;
-    device["generic_name"] = flash->get_generic_name();
-    device["editable"] = flash->get_flash_removable_permission();
-    device["operations_editable"] = manager->get_operation_editable_permission(flash);
-    device["flows"] =
+    JSON flows =
         flows_json([flash](GFPDB_PROG_FLOW_TYPE flow) { return flash->get_operation_list(flow); });
-    return device;
+    const GFPDB_QSPI_LINT lint(
+        {m_session.options.disable.begin(), m_session.options.disable.end()});
+    const JSON findings = place_findings(lint.lint_flash(flash, database_devices(manager)), flows);
+    return {{"parameters", values}, {"flows", flows}, {"findings", findings}};
 }
 
 API_REPLY API::device(const API_REQUEST& request) {
@@ -440,6 +514,8 @@ static bool build_flows(
 API_REPLY API::create_device(const API_REQUEST& request) {
     if (!request.body.is_object())
         return refuse(400, "The request needs a JSON object.");
+    if (request.body.contains("sfdp"))
+        return create_from_sfdp(request.body);
     return store_device(request.body.value("name", std::string()), request.body, false);
 }
 
@@ -447,6 +523,65 @@ API_REPLY API::save_device(const API_REQUEST& request) {
     if (!request.body.is_object())
         return refuse(400, "The request needs a JSON object.");
     return store_device(request.path.at(0), request.body, true);
+}
+
+JSON API::check_device(GFPDB_MGR* manager, const std::string& name, const JSON& body, bool new_name,
+                       BUILT_FLOWS& built, bool* copied) {
+    JSON errors = JSON::array();
+    if (new_name) {
+        const VERDICT verdict = check_parameter(manager, "name", name);
+        if (!verdict.ok)
+            errors.push_back(field_error("name", verdict));
+    }
+    const JSON values = body.value("parameters", JSON::object());
+    if (!values.is_object())
+        return JSON::array({field_error(
+            "parameters", {false, "The parameters are an object of values by key.", nullptr})});
+    for (const PARAMETER& row : parameters) {
+        if (row.kind == PARAM_NAME)
+            continue;
+        const auto given = values.find(row.key);
+        if (row.optional && (given == values.end() || *given == "" || given->is_null()))
+            continue;
+        if (given == values.end()) {
+            errors.push_back(
+                field_error(row.key, {false, std::string(row.label) + " has no value.", nullptr}));
+            continue;
+        }
+        const VERDICT verdict = check_parameter(manager, row.key, *given);
+        if (!verdict.ok)
+            errors.push_back(field_error(row.key, verdict));
+    }
+    std::string template_name, flow_template;
+    text_of(values.value("template_name", JSON("")), &template_name);
+    text_of(values.value("prog_flow_template", JSON("")), &flow_template);
+    if (!template_name.empty() && template_name == name)
+        errors.push_back(field_error(
+            "template_name",
+            {false, "The template cannot take the device's own name '" + name + "'.", nullptr}));
+
+    *copied = false;
+    if (body.contains("flows")) {
+        build_flows(manager, body["flows"], built, errors,
+                    [this](GFPDB_ACT_PROPERTY property, const std::string& value) {
+                        return check_property(property, value);
+                    });
+    } else if (errors.empty()) {
+        // A new device without flows of its own copies its template's.
+        if (!gfpdb_template_flow(manager, flow_template, GFPDB_PROG_FLOW_TYPE_SFL)) {
+            errors.push_back(field_error(
+                "prog_flow_template",
+                {false, "No programming-flow template '" + flow_template + "'.", nullptr}));
+        } else {
+            copy_flows(
+                [&](GFPDB_PROG_FLOW_TYPE flow) {
+                    return gfpdb_template_flow(manager, flow_template, flow);
+                },
+                built);
+            *copied = true;
+        }
+    }
+    return errors;
 }
 
 API_REPLY API::store_device(const std::string& name, const JSON& body, bool replacing) {
@@ -470,70 +605,19 @@ API_REPLY API::store_device(const std::string& name, const JSON& body, bool repl
             return refuse(400, problem);
     }
 
-    JSON errors = JSON::array();
-    if (!replacing) {
-        const VERDICT verdict = check_parameter(manager, "name", name);
-        if (!verdict.ok)
-            errors.push_back(field_error("name", verdict));
-    }
-    const JSON values = body.value("parameters", JSON::object());
-    for (const PARAMETER& row : parameters) {
-        if (row.kind == PARAM_NAME)
-            continue;
-        const auto given = values.find(row.key);
-        if (row.optional && (given == values.end() || *given == "" || given->is_null()))
-            continue;
-        if (given == values.end()) {
-            errors.push_back(
-                field_error(row.key, {false, std::string(row.label) + " has no value.", nullptr}));
-            continue;
-        }
-        const VERDICT verdict = check_parameter(manager, row.key, *given);
-        if (!verdict.ok)
-            errors.push_back(field_error(row.key, verdict));
-    }
-    const std::string template_name = values.value("template_name", std::string());
-    if (!template_name.empty() && template_name == name)
-        errors.push_back(field_error(
-            "template_name",
-            {false, "The template cannot take the device's own name '" + name + "'.", nullptr}));
-    const std::string flow_template = values.value("prog_flow_template", std::string());
-
     BUILT_FLOWS built;
-    if (body.contains("flows")) {
-        build_flows(manager, body["flows"], built, errors,
-                    [this](GFPDB_ACT_PROPERTY property, const std::string& value) {
-                        return check_property(property, value);
-                    });
-    } else if (errors.empty()) {
-        // A new device without flows of its own copies its template's.
-        if (!gfpdb_template_flow(manager, flow_template, GFPDB_PROG_FLOW_TYPE_SFL))
-            errors.push_back(field_error(
-                "prog_flow_template",
-                {false, "No programming-flow template '" + flow_template + "'.", nullptr}));
-        else
-            copy_flows(
-                [&](GFPDB_PROG_FLOW_TYPE flow) {
-                    return gfpdb_template_flow(manager, flow_template, flow);
-                },
-                built);
-    }
+    bool copied = false;
+    const JSON errors = check_device(manager, name, body, !replacing, built, &copied);
     if (!errors.empty())
         return refused_fields(errors);
+    const JSON& values = body.at("parameters");
+    const std::string template_name = values.value("template_name", std::string());
 
     GFPDB_FLASH* flash = manager->create_flash(name);
-    flash->set_density(values["density"].get<std::string>());
-    for (const PARAMETER& row : parameters) {
-        std::string text;
-        if (row.kind == PARAM_NAME || row.kind == PARAM_DENSITY || !values.contains(row.key) ||
-            !text_of(values[row.key], &text))
-            continue;
-        if (row.kind == PARAM_NUMBER)
-            flash->set_parameter_value(row.param, PGM_COMMON::convert_string_to_dword(text, true));
-        else
-            flash->set_parameter_value(row.param, text);
-    }
-    built.give_to(flash);
+    fill_record(flash, values, built);
+    // A template's flows fitted to the chip, as `gfpdb add` fits them.
+    const std::vector<std::string> adapted =
+        copied ? gfpdb_qspi_adapt_flash(flash) : std::vector<std::string>();
 
     std::error_code ignored;
     std::filesystem::create_directories(folder, ignored);
@@ -549,6 +633,7 @@ API_REPLY API::store_device(const std::string& name, const JSON& body, bool repl
     }
     JSON device = device_json(manager, name);
     device["file"] = folder + "pgm_flash_" + name + ".xml";
+    device["adapted"] = adapted;
     return {replacing ? 200 : 201, device};
 }
 
@@ -659,12 +744,6 @@ API_REPLY API::save_template_flows(const API_REQUEST& request, const std::string
     if (!errors.empty())
         return refused_fields(errors);
 
-    if (replace) {
-        begin();
-        if (!manager->delete_template(name))
-            return refuse(500, "Could not replace the template '" + name + "'.",
-                          m_posted.empty() ? JSON() : JSON(m_posted.back().id));
-    }
     // A record of the manager's own class that the manager never holds: it only lends the
     // template its name and flows, and goes when this request ends.
     GFPDB_QSPI_FLASH record(name);
@@ -672,10 +751,33 @@ API_REPLY API::save_template_flows(const API_REQUEST& request, const std::string
     built.give_to(&record);
     std::error_code ignored;
     std::filesystem::create_directories(folder, ignored);
+    // The library writes a template only under a name no template has: the old one goes
+    // first, kept here to be written back if the new one is refused.
+    GFPDB_QSPI_FLASH old(name);
+    if (replace) {
+        old.set_parameter_value(GFPDB_FLASH_PARAM_TEMPLATE_NAME, name);
+        BUILT_FLOWS kept;
+        copy_flows(
+            [&](GFPDB_PROG_FLOW_TYPE flow) { return gfpdb_template_flow(manager, name, flow); },
+            kept);
+        kept.give_to(&old);
+        begin();
+        if (!manager->delete_template(name))
+            return refuse(500, "Could not replace the template '" + name + "'; it is unchanged.",
+                          m_posted.empty() ? JSON() : JSON(m_posted.back().id));
+    }
     begin();
-    if (!manager->update_template_db(&record, folder))
-        return refuse(500, "Could not save the template '" + name + "' in " + folder + ".",
-                      m_posted.empty() ? JSON() : JSON(m_posted.back().id));
+    if (!manager->update_template_db(&record, folder)) {
+        const JSON id = m_posted.empty() ? JSON() : JSON(m_posted.back().id);
+        const std::string refused = "Could not save the template '" + name + "' in " + folder;
+        if (!replace)
+            return refuse(500, refused + ".", id);
+        return refuse(500,
+                      refused + (manager->update_template_db(&old, folder)
+                                     ? "; the old one is kept."
+                                     : "; the old one could not be written back either."),
+                      id);
+    }
     API_REPLY reply = template_flows({{name}, {}, nullptr});
     reply.status = replace ? 200 : 201;
     reply.body["file"] = folder + template_file_name(name);
@@ -730,6 +832,133 @@ API_REPLY API::validate(const API_REQUEST& request) {
     return {
         200,
         {{"ok", false}, {"message", verdict.message}, {"id", verdict.id}, {"choices", choices}}};
+}
+
+API_REPLY API::lint(const API_REQUEST& request) {
+    const JSON& body = request.body;
+    if (!body.is_object())
+        return refuse(400, "The request needs a JSON object.");
+    GFPDB_MGR* manager = m_session.qspi_manager();
+    const std::string name = body.value("name", std::string());
+    BUILT_FLOWS built;
+    bool copied = false;
+    // The name only labels the findings: an edited device keeps its own.
+    const JSON errors = check_device(manager, name, body, false, built, &copied);
+    if (!errors.empty())
+        return refused_fields(errors);
+    GFPDB_QSPI_FLASH record(name);  // never the manager's: it goes with this request
+    fill_record(&record, body.at("parameters"), built);
+    if (copied)
+        gfpdb_qspi_adapt_flash(&record);
+    const JSON shown = record_json(manager, &record);
+    // Only the findings go back, by operation and action index: the page keeps its values.
+    JSON places = JSON::object();
+    for (const auto& [key, operations] : shown["flows"].items()) {
+        places[key] = JSON::array();
+        for (const JSON& operation : operations) {
+            JSON actions = JSON::array();
+            for (const JSON& action : operation["actions"])
+                actions.push_back(action["findings"]);
+            places[key].push_back(actions);
+        }
+    }
+    return {200, {{"findings", shown["findings"]}, {"flows", places}}};
+}
+
+API_REPLY API::create_from_sfdp(const JSON& body) {
+    GFPDB_MGR* manager = m_session.qspi_manager();
+    const std::string name = body.value("name", std::string());
+    JSON given = body.value("parameters", JSON::object());
+    if (!given.is_object())
+        given = JSON::object();
+    JSON errors = JSON::array();
+    // The ID and the I/O voltage are not in the tables; the rest is drafted unless given.
+    for (const char* key : {"id", "io_voltage"})
+        if (!given.contains(key))
+            given[key] = "";
+    for (const auto& [key, value] : given.items()) {
+        if (value.is_null() || (value == "" && key != "id" && key != "io_voltage"))
+            continue;
+        const VERDICT verdict = check_parameter(manager, key, value);
+        if (!verdict.ok)
+            errors.push_back(field_error(key, verdict));
+    }
+    std::string problem;
+    folder_for(body, &problem);
+    if (!problem.empty())
+        return refuse(400, problem);
+    const VERDICT named = check_parameter(manager, "name", name);
+    if (!named.ok)
+        errors.insert(errors.begin(), field_error("name", named));
+    std::string content;
+    if (!body["sfdp"].is_string() || !base64_decode(body["sfdp"].get<std::string>(), &content))
+        errors.push_back(
+            field_error("sfdp", {false, "The dump must be sent as base64 text.", nullptr}));
+    if (!errors.empty())
+        return refused_fields(errors);
+
+    GFPDB_SFDP sfdp;
+    std::string error;
+    if (!gfpdb_sfdp_read_dump(content, &sfdp, &error))
+        return refused_fields(JSON::array({field_error("sfdp", {false, error, nullptr})}));
+    const auto text = [&given](const char* key) {
+        std::string value;
+        text_of(given.value(key, JSON("")), &value);
+        return value;
+    };
+    const auto number = [&text](const char* key) {
+        bool ok = false;
+        const uint32_t value = PGM_COMMON::convert_string_to_dword(text(key), true, &ok);
+        return ok ? static_cast<int>(value) : -1;
+    };
+    GFPDB_SFDP_DRAFT_INPUT input;
+    input.id = text("id");
+    input.voltage = text("io_voltage");
+    input.density = text("density");
+    input.dies = number("total_die");
+    input.dummy = number("dummy_clock_cycle");
+    input.dummy_x4 = number("dummy_clock_cycle_x4");
+    input.template_name = text("prog_flow_template");
+    GFPDB_QSPI_FLASH record(name);  // the draft, never the manager's
+    GFPDB_SFDP_DRAFT draft;
+    if (!gfpdb_sfdp_draft_device(manager, sfdp, input, &record, &draft, &error))
+        return refused_fields(JSON::array({field_error("sfdp", {false, error, nullptr})}));
+    // As `gfpdb add --sfdp` saves it: the template's flows fitted to the chip.
+    gfpdb_qspi_adapt_flash(&record);
+
+    JSON shown = record_json(manager, &record);
+    JSON drafted = JSON::array();
+    for (const GFPDB_SFDP_DRAFT_VALUE& value : draft.report)
+        drafted.push_back({{"what", value.what},
+                           {"value", value.value},
+                           {"source", value.source},
+                           {"note", value.note}});
+    // The draft saves as any new device with its values and flows.
+    JSON device_body = {{"folder", body.value("folder", JSON("custom"))},
+                        {"parameters", JSON::object()},
+                        {"flows", shown["flows"]}};
+    for (JSON& parameter : shown["parameters"])
+        if (parameter["key"] != "name")
+            device_body["parameters"][parameter["key"].get<std::string>()] =
+                parameter["optional"].get<bool>() ? given.value(parameter["key"], JSON(""))
+                                                  : parameter["value"];
+    if (body.value("dry_run", false)) {
+        BUILT_FLOWS built;
+        bool copied = false;
+        shown["name"] = name;
+        shown["template"] = draft.template_name;
+        shown["drafted"] = drafted;
+        shown["warnings"] = sfdp.warnings;
+        // What a save would refuse, each at its field, for the user to fix first.
+        shown["errors"] = check_device(manager, name, device_body, true, built, &copied);
+        return {200, shown};
+    }
+    API_REPLY reply = store_device(name, device_body, false);
+    if (reply.status == 201) {
+        reply.body["drafted"] = drafted;
+        reply.body["warnings"] = sfdp.warnings;
+    }
+    return reply;
 }
 
 }  // namespace gfpdb_cli

@@ -22,6 +22,8 @@ struct API_REPLY {
     JSON body;
 };
 
+struct BUILT_FLOWS;  // operations a request described, before a record takes them
+
 // One server's view of the database. Not thread-safe: the server calls it under one lock, as
 // the library is used from one thread at a time.
 class API {
@@ -41,6 +43,7 @@ public:
     API_REPLY save_template(const API_REQUEST& request);
     API_REPLY delete_template(const API_REQUEST& request);
     API_REPLY validate(const API_REQUEST& request);
+    API_REPLY lint(const API_REQUEST& request);
 
     // Routes the messages the library posts during a request to this API.
     void begin();
@@ -60,7 +63,15 @@ private:
     VERDICT check_parameter(GFPDB_MGR* manager, const std::string& key, const JSON& value);
     VERDICT check_property(GFPDB_ACT_PROPERTY property, const std::string& value);
     JSON device_json(GFPDB_MGR* manager, const std::string& name);
+    // A record's parameters and flows, each action with its lint findings, and the findings
+    // that concern no one action.
+    JSON record_json(GFPDB_MGR* manager, GFPDB_FLASH* flash);
+    // Every value of a device body, checked; the refused fields, none when it may be saved.
+    // `copied` tells that the flows came from the template, not from the body.
+    JSON check_device(GFPDB_MGR* manager, const std::string& name, const JSON& body, bool new_name,
+                      BUILT_FLOWS& built, bool* copied);
     API_REPLY store_device(const std::string& name, const JSON& body, bool replacing);
+    API_REPLY create_from_sfdp(const JSON& body);
     API_REPLY save_template_flows(const API_REQUEST& request, const std::string& name,
                                   bool replace);
     std::string folder_for(const JSON& body, std::string* problem) const;

@@ -93,6 +93,11 @@ def main():
         delay.send_keys("10")
         wait.until(lambda d: error.text == "")
 
+        # Without its write enable the page program gets the lint's finding beside it.
+        find(By.CSS_SELECTOR, "[data-action='sfl.1.0'] button.danger").click()
+        program = "[data-action='sfl.1.0'] .findings"
+        wait.until(lambda d: "[write-enable]" in d.find_element(By.CSS_SELECTOR, program).text)
+
         find(By.ID, "save").click()
         wait.until(lambda d: find(By.ID, "confirm").get_attribute("open") is not None)
         assert "pgm_flash_%s.xml" % NAME in find(By.ID, "confirm-text").text
@@ -109,6 +114,10 @@ def main():
         wait.until(lambda d: delay_input().get_attribute("value") == "10")
         time.sleep(0.3)  # let the last layout settle before the picture
         driver.save_screenshot(os.path.join(args.shots, "editor-device.png"))
+        driver.execute_script("document.querySelector(arguments[0]).closest('section').scrollIntoView()",
+                              program)
+        wait.until(lambda d: "[write-enable]" in d.find_element(By.CSS_SELECTOR, program).text)
+        driver.save_screenshot(os.path.join(args.shots, "editor-findings.png"))
 
         find(By.ID, "delete").click()
         wait.until(lambda d: find(By.ID, "confirm").get_attribute("open") is not None)

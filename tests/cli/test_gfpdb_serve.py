@@ -5,6 +5,7 @@ reading, checking, creating, editing and deleting, and the refusals.
     test_gfpdb_serve.py --gfpdb build/cli/gfpdb --data data
 """
 import argparse
+import base64
 import http.client
 import json
 import os
@@ -18,17 +19,29 @@ ARGS = None
 NEW = {"id": "0xEF 0x40 0x18", "io_voltage": "3.0V/3.3V", "density": "128Mb", "total_die": "1",
        "dummy_clock_cycle": "8", "dummy_clock_cycle_x4": "8", "prog_flow_template": "Winbond"}
 DELAY = 3  # the Write Register delay property, the first action of every bundled flow
+PROGRAM_WREN = ("sfl", 1, 0)  # the write enable before the page program
+W25Q128 = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data", "sfdp",
+                       "w25q128jv_ef4018.hex")
 
 
-def edited(device, delay):
-    """A PUT body: the device as read, with the first action's delay changed."""
+def edited(device, delay=None, drop=None):
+    """A PUT body: the device as read, with the first action's delay changed or the action at
+    (flow, operation index, action index) `drop` left out."""
     flows = {key: [{"type": op["type"], "actions": [
         {"type": a["type"], "properties": [{"property": p["property"], "value": p["value"]}
                                            for p in a["properties"]]} for a in op["actions"]]}
         for op in ops] for key, ops in device["flows"].items()}
-    flows["sfl"][0]["actions"][0]["properties"][DELAY]["value"] = delay
+    if delay is not None:
+        flows["sfl"][0]["actions"][0]["properties"][DELAY]["value"] = delay
+    if drop:
+        del flows[drop[0]][drop[1]]["actions"][drop[2]]
     parameters = {p["key"]: p["value"] for p in device["parameters"] if p["key"] != "name"}
-    return {"parameters": parameters, "flows": flows}
+    return {"name": device["name"], "parameters": parameters, "flows": flows}
+
+
+def sfdp_body(name, dump, dry_run=False):
+    return {"name": name, "sfdp": base64.b64encode(dump).decode(), "dry_run": dry_run,
+            "parameters": {"id": "0xEF 0x40 0x18", "io_voltage": "3.0V/3.3V"}}
 
 
 class ServeApi(unittest.TestCase):
@@ -56,6 +69,8 @@ class ServeApi(unittest.TestCase):
 
     def test_requests(self):
         custom = self.server.custom
+        with open(W25Q128, "rb") as dump_file:
+            dump = dump_file.read()
         read = lambda name: json.loads(self.call("GET", "/api/devices/" + name)[1])  # noqa: E731
         # method, path, body (a callable builds it when the row runs), call options,
         # expected status, texts the answer holds
@@ -91,16 +106,34 @@ class ServeApi(unittest.TestCase):
              ["Action delay '10x' is invalid.", '"field":"sfl.0.0.3"']),
             ("PUT", "/api/devices/NEW1", lambda: edited(read("NEW1"), "10"), {}, 200,
              ['"value":"10"']),
+            # A program step without its write enable: the finding sits on that action, both
+            # for the unsaved edit and for the saved device.
+            ("POST", "/api/lint", lambda: edited(read("NEW1"), drop=PROGRAM_WREN), {}, 200,
+             ['[[{"rule":"write-enable"', '"operation":"Program","action":1']),
+            ("POST", "/api/lint", lambda: edited(read("NEW1"), "1x"), {}, 400, ["'1x' is invalid"]),
+            ("PUT", "/api/devices/NEW1", lambda: edited(read("NEW1"), drop=PROGRAM_WREN), {}, 200,
+             ['"findings":[{"rule":"write-enable"']),
+            ("POST", "/api/devices", sfdp_body("SF1", dump, True), {}, 200,
+             ['"what":"Density","value":"128Mb","source":"SFDP"', '"errors":[]']),
+            ("POST", "/api/devices", sfdp_body("SF1", dump), {}, 201, ["pgm_flash_SF1.xml"]),
+            ("POST", "/api/devices", sfdp_body("SF2", b"SFDP\x06"), {}, 400,
+             ["SFDP", '"field":"sfdp"']),
             ("PUT", "/api/devices/GF25W256L", lambda: edited(read("GF25W256L"), "10"), {}, 409,
              ["golden"]),
             ("DELETE", "/api/devices/GF25W256L", None, {}, 409, ["golden"]),
-            ("POST", "/api/templates", lambda: dict(name="T1", **edited(read("NEW1"), "7")), {},
+            ("POST", "/api/templates", lambda: dict(edited(read("NEW1"), "7"), name="T1"), {},
              201, ["pgm_flash_template_T1.xml"]),
             ("GET", "/api/templates", None, {}, 200, ['"name":"T1","kind":"user"']),
+            ("PUT", "/api/templates/T1", lambda: edited(read("NEW1"), "8"), {}, 200,
+             ['"value":"8"', "pgm_flash_template_T1.xml"]),
+            ("PUT", "/api/templates/T1", lambda: edited(read("NEW1"), "8x"), {}, 400,
+             ["Action delay '8x' is invalid."]),
+            ("GET", "/api/templates/T1", None, {}, 200, ['"value":"8"']),
             ("DELETE", "/api/templates/Micron", None, {}, 404, ["golden template"]),
             ("DELETE", "/api/templates/T1", None, {}, 200, ['"deleted_template":"T1"']),
             ("DELETE", "/api/devices/NEW1", None, {}, 200, ['"deleted":"NEW1"']),
             ("DELETE", "/api/devices/NEW1", None, {}, 404, ["No device"]),
+            ("DELETE", "/api/devices/SF1", None, {}, 200, ['"deleted":"SF1"']),
         ]
         for method, path, body, options, status, texts in rows:
             with self.subTest(method=method, path=path[:60], status=status):
