@@ -96,7 +96,9 @@ def main():
         # Without its write enable the page program gets the lint's finding beside it.
         find(By.CSS_SELECTOR, "[data-action='sfl.1.0'] button.danger").click()
         program = "[data-action='sfl.1.0'] .findings"
-        wait.until(lambda d: "[write-enable]" in d.find_element(By.CSS_SELECTOR, program).text)
+        # Read in one step: the lint's answer replaces the node.
+        finding = "const n = document.querySelector(arguments[0]); return n ? n.textContent : ''"
+        wait.until(lambda d: "[write-enable]" in d.execute_script(finding, program))
 
         find(By.ID, "save").click()
         wait.until(lambda d: find(By.ID, "confirm").get_attribute("open") is not None)
@@ -116,7 +118,7 @@ def main():
         driver.save_screenshot(os.path.join(args.shots, "editor-device.png"))
         driver.execute_script("document.querySelector(arguments[0]).closest('section').scrollIntoView()",
                               program)
-        wait.until(lambda d: "[write-enable]" in d.find_element(By.CSS_SELECTOR, program).text)
+        wait.until(lambda d: "[write-enable]" in d.execute_script(finding, program))
         driver.save_screenshot(os.path.join(args.shots, "editor-findings.png"))
 
         find(By.ID, "delete").click()
