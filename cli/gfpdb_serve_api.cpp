@@ -322,16 +322,17 @@ std::string API::folder_for(const JSON& body, std::string* problem) const {
 
 API_REPLY API::families(const API_REQUEST&) {
     JSON rows = JSON::array();
-    GFPDB_MGR* manager = m_session.qspi_manager();
-    for (DEV_FAMILY_ENUM family : manager->get_device_family_list()) {
-        const PGMDEV_DEVICE_INFO* info = family_info(family);
-        rows.push_back({{"family", static_cast<int>(family)},
-                        {"name", info ? info->get_name() : ""},
-                        {"io_voltage", info ? info->get_flash_io_voltage() : ""},
-                        {"flow", info && info->is_sdm_flow() ? "SDM" : "SFL"}});
-    }
+    for (GFPDB_MGR* manager : m_session.managers())
+        for (DEV_FAMILY_ENUM family : manager->get_device_family_list()) {
+            const PGMDEV_DEVICE_INFO* info = family_info(family);
+            rows.push_back({{"family", static_cast<int>(family)},
+                            {"name", info ? info->get_name() : ""},
+                            {"flash", flash_kind_name(manager)},
+                            {"io_voltage", info ? info->get_flash_io_voltage() : ""},
+                            {"flow", info && info->is_sdm_flow() ? "SDM" : "SFL"}});
+        }
     JSON schemes = JSON::array();
-    for (PGMIO_CONFIG_SCHEME scheme : manager->get_config_mode_list())
+    for (PGMIO_CONFIG_SCHEME scheme : m_session.qspi_manager()->get_config_mode_list())
         schemes.push_back(static_cast<int>(scheme));
     return {200, {{"families", rows}, {"schemes", schemes}}};
 }
@@ -366,52 +367,69 @@ API_REPLY API::vocabulary(const API_REQUEST&) {
 }
 
 API_REPLY API::devices(const API_REQUEST& request) {
-    GFPDB_MGR* manager = m_session.qspi_manager();
     DEV_FAMILY_ENUM family = DEV_FAMILY_NONE;
-    PGMIO_CONFIG_SCHEME scheme = manager->get_active_config_mode();
     const auto family_text = request.query.find("family");
-    if (family_text != request.query.end() && !family_text->second.empty()) {
+    const bool family_given = family_text != request.query.end() && !family_text->second.empty();
+    if (family_given)
         family = parse_family(family_text->second);
-        const std::vector<DEV_FAMILY_ENUM> served = manager->get_device_family_list();
-        if (family == DEV_FAMILY_NONE ||
-            std::find(served.begin(), served.end(), family) == served.end())
-            return refuse(400, "No QSPI device family '" + family_text->second + "'.");
-    }
+    PGMIO_CONFIG_SCHEME scheme = PGMIO_CONFIG_SCHEME_NONE;
     const auto scheme_text = request.query.find("scheme");
-    if (scheme_text != request.query.end() && !scheme_text->second.empty()) {
-        bool ok = false;
+    const bool scheme_given = scheme_text != request.query.end() && !scheme_text->second.empty();
+    bool scheme_ok = !scheme_given;
+    if (scheme_given)
         scheme = static_cast<PGMIO_CONFIG_SCHEME>(
-            PGM_COMMON::convert_string_to_dword(scheme_text->second, true, &ok));
-        const std::vector<PGMIO_CONFIG_SCHEME> served = manager->get_config_mode_list();
-        if (!ok || std::find(served.begin(), served.end(), scheme) == served.end())
-            return refuse(400, "No QSPI configuration scheme '" + scheme_text->second + "'.");
-    }
-    // Without a family every device is listed.
-    const bool show_all = family == DEV_FAMILY_NONE;
-    const DEV_FAMILY_ENUM list_family = show_all ? manager->get_active_device_family() : family;
-    std::vector<std::string> legacy =
-        manager->get_legacy_config_device_list(list_family, scheme, show_all);
+            PGM_COMMON::convert_string_to_dword(scheme_text->second, true, &scheme_ok));
+    bool served = !family_given, scheme_served = !scheme_given;
     JSON rows = JSON::array();
-    for (const std::string& name :
-         manager->get_new_config_device_list(list_family, scheme, show_all)) {
-        if (!manager->device_is_legacy(name, true))
-            rows.push_back(device_row(m_session, manager->get_flash(name, true)));
-        else if (std::find(legacy.begin(), legacy.end(), name) == legacy.end())
-            legacy.push_back(name);
+    // Every manager's devices, or those of the manager that serves the family; each manager
+    // lists with its own active scheme unless one is given.
+    for (GFPDB_MGR* manager : m_session.managers()) {
+        const std::vector<DEV_FAMILY_ENUM> families = manager->get_device_family_list();
+        if (family_given && std::find(families.begin(), families.end(), family) == families.end())
+            continue;
+        const std::vector<PGMIO_CONFIG_SCHEME> schemes = manager->get_config_mode_list();
+        if (scheme_given && std::find(schemes.begin(), schemes.end(), scheme) == schemes.end())
+            continue;
+        served = scheme_served = true;
+        // Without a family every device is listed.
+        const DEV_FAMILY_ENUM list_family =
+            family_given ? family : manager->get_active_device_family();
+        const PGMIO_CONFIG_SCHEME list_scheme =
+            scheme_given ? scheme : manager->get_active_config_mode();
+        std::vector<std::string> legacy =
+            manager->get_legacy_config_device_list(list_family, list_scheme, !family_given);
+        JSON these = JSON::array();
+        for (const std::string& name :
+             manager->get_new_config_device_list(list_family, list_scheme, !family_given)) {
+            if (!manager->device_is_legacy(name, true))
+                these.push_back(device_row(m_session, manager->get_flash(name, true)));
+            else if (std::find(legacy.begin(), legacy.end(), name) == legacy.end())
+                legacy.push_back(name);
+        }
+        for (const std::string& name : legacy)
+            these.push_back(legacy_row(name));
+        for (JSON& row : these) {
+            row["flash"] = flash_kind_name(manager);
+            rows.push_back(row);
+        }
     }
-    for (const std::string& name : legacy)
-        rows.push_back(legacy_row(name));
+    if (family_given && (family == DEV_FAMILY_NONE || !served))
+        return refuse(400, "No device family '" + family_text->second + "'.");
+    if (!scheme_ok || !scheme_served)
+        return refuse(400, "No configuration scheme '" + scheme_text->second + "'.");
     return {200, {{"devices", rows}}};
 }
 
 JSON API::device_json(GFPDB_MGR* manager, const std::string& name) {
     if (manager->device_is_legacy(name, true)) {
         JSON device = legacy_row(name);
+        device["flash"] = flash_kind_name(manager);
         device["editable"] = false;
         return device;
     }
     GFPDB_FLASH* flash = manager->get_flash(name, true);
     JSON device = device_row(m_session, flash);
+    device["flash"] = flash_kind_name(manager);
     device.update(record_json(manager, flash));
     device["generic_name"] = flash->get_generic_name();
     device["editable"] = flash->get_flash_removable_permission();
@@ -440,9 +458,36 @@ JSON API::record_json(GFPDB_MGR* manager, GFPDB_FLASH* flash) {
 API_REPLY API::device(const API_REQUEST& request) {
     GFPDB_MGR* manager = m_session.qspi_manager();
     const std::string& name = request.path.at(0);
-    if (!manager->device_exist_in_db(name, true))
-        return refuse(404, "No device '" + name + "' in the database.");
-    return {200, device_json(manager, name)};
+    if (manager->device_exist_in_db(name, true))
+        return {200, device_json(manager, name)};
+    // Other kinds of flash are shown, not edited: they have parameters and no flows.
+    for (GFPDB_MGR* other : m_session.managers()) {
+        if (other == manager || !other->device_exist_in_db(name, true))
+            continue;
+        if (other->device_is_legacy(name, true)) {
+            JSON device = legacy_row(name);
+            device["flash"] = flash_kind_name(other);
+            device["editable"] = false;
+            return {200, device};
+        }
+        GFPDB_FLASH* flash = other->get_flash(name, true);
+        JSON device = device_row(m_session, flash);
+        JSON values = JSON::array();
+        for (const PARAMETER& row : parameters)
+            if (row.kind != PARAM_NAME && !row.optional && other->is_parameter_valid(row.param))
+                values.push_back({{"key", row.key},
+                                  {"label", row.label},
+                                  {"value", parameter_text(flash, row)},
+                                  {"number", row.kind == PARAM_NUMBER},
+                                  {"optional", false},
+                                  {"choices", nullptr}});
+        device["flash"] = flash_kind_name(other);
+        device["parameters"] = values;
+        device["generic_name"] = flash->get_generic_name();
+        device["editable"] = false;
+        return {200, device};
+    }
+    return refuse(404, "No device '" + name + "' in the database.");
 }
 
 // Checks every value of a device or template body and builds its flows; the first refusal of

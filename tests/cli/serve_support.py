@@ -7,7 +7,7 @@ import tempfile
 
 
 class Server:
-    def __init__(self, gfpdb, data):
+    def __init__(self, gfpdb, data, settings=()):
         self.tmp = tempfile.mkdtemp(prefix="gfpdb-serve-test-")
         self.host = os.path.join(self.tmp, "host")
         shutil.copytree(os.path.abspath(data), self.host)
@@ -15,7 +15,7 @@ class Server:
         os.mkdir(self.custom)
         env = dict(os.environ, HOME=self.tmp, GFPDB_USER_INI=os.path.join(self.tmp, "user.ini"))
         self.process = subprocess.Popen(
-            [os.path.abspath(gfpdb), "--host-dir", self.host, "--custom-dir", self.custom, "serve"],
+            [os.path.abspath(gfpdb), "--host-dir", self.host, "--custom-dir", self.custom, *settings, "serve"],
             env=env, cwd=self.tmp, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         line = self.process.stdout.readline()
         found = re.search(r"(http://127\.0\.0\.1:(\d+)/)#token=([0-9a-f]+)", line)

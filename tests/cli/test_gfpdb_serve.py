@@ -46,7 +46,7 @@ def sfdp_body(name, dump, dry_run=False):
 
 class ServeApi(unittest.TestCase):
     def setUp(self):
-        self.server = Server(ARGS.gfpdb, ARGS.data)
+        self.server = Server(ARGS.gfpdb, ARGS.data, ("--set", "pgm_enable_sdmmc=on"))
 
     def tearDown(self):
         status, errors = self.server.stop()
@@ -84,6 +84,8 @@ class ServeApi(unittest.TestCase):
             ("GET", "/api/devices", None, {}, 200, ['"GF25W256L"', '"legacy"']),
             ("GET", "/api/devices?family=nowhere", None, {}, 400, ["nowhere"]),
             ("GET", "/api/devices/GF25W256L", None, {}, 200, ['"Delay(us):"', '"fixed":true']),
+            ("GET", "/api/devices?family=Istor", None, {}, 200, ['"GFEM4G"', '"flash":"SD/MMC"']),
+            ("GET", "/api/devices/GFEM4G", None, {}, 200, ['"flash":"SD/MMC"', '"editable":false']),
             ("GET", "/api/devices/..%2F..%2Fxml%2Fpgm_flash_db_qspi", None, {}, 404, ['"error"']),
             ("GET", "/api/templates/Winbond", None, {}, 200, ['"sfl"', '"sdm"']),
             ("POST", "/api/validate", {"property": DELAY, "value": "0X10"}, {}, 200,
