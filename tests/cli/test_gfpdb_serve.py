@@ -119,7 +119,7 @@ class ServeApi(unittest.TestCase):
              ['"what":"Density","value":"128Mb","source":"SFDP"', '"errors":[]']),
             ("POST", "/api/devices", sfdp_body("SF1", dump), {}, 201, ["pgm_flash_SF1.xml"]),
             ("POST", "/api/devices", sfdp_body("SF2", b"SFDP\x06"), {}, 400,
-             ["SFDP", '"field":"sfdp"']),
+             ['"message":"the SFDP header is cut short: 5 of 16 bytes"', '"field":"sfdp"']),
             ("PUT", "/api/devices/GF25W256L", lambda: edited(read("GF25W256L"), "10"), {}, 409,
              ["golden"]),
             ("DELETE", "/api/devices/GF25W256L", None, {}, 409, ["golden"]),
