@@ -261,6 +261,14 @@ API_REPLY API::refuse(int status, const std::string& message, const JSON& id) {
     return {status, {{"error", {{"message", message}, {"id", id}}}}};
 }
 
+API_REPLY API::refused_change(const std::string& what) const {
+    // The file system failed (500), or the library kept a file it would not overwrite (409).
+    const int status = FIO_FILE_SYSTEM::last_failure().error != 0 ? 500 : 409;
+    if (m_posted.empty())
+        return refuse(status, what);
+    return refuse(status, what + " " + m_posted.back().text, m_posted.back().id);
+}
+
 void API::begin() {
     m_posted.clear();
     m_session.capture([this](const POSTED& posted) { m_posted.push_back(posted); }, nullptr);
@@ -666,15 +674,17 @@ API_REPLY API::store_device(const std::string& name, const JSON& body, bool repl
 
     std::error_code ignored;
     std::filesystem::create_directories(folder, ignored);
-    // The manager owns the record from here on, saved or not.
     begin();
-    const bool saved = manager->update_db(flash, folder);
-    if (!saved) {
-        const JSON id = m_posted.empty() ? JSON() : JSON(m_posted.back().id);
-        if (manager->device_exist_in_db(name, true))
-            return refuse(
-                500, "'" + name + "' was saved, but not its template '" + template_name + "'.", id);
-        return refuse(500, "Could not save '" + name + "' in " + folder + ".", id);
+    FIO_FILE_SYSTEM::clear_last_failure();
+    if (!manager->update_db(flash, folder)) {
+        // Only the template was refused when the record went into the maps.
+        if (manager->device_exist_in_db(name, true) && manager->get_flash(name, true) == flash)
+            return refused_change("'" + name + "' was saved, but not its template '" +
+                                  template_name + "'.");
+        // The manager never took the record: it lets go of it, and it goes here.
+        manager->get_flash("", true);
+        delete flash;
+        return refused_change("Could not save '" + name + "' in " + folder + ".");
     }
     JSON device = device_json(manager, name);
     device["file"] = folder + "pgm_flash_" + name + ".xml";
@@ -693,9 +703,9 @@ API_REPLY API::delete_device(const API_REQUEST& request) {
     if (!flash->get_flash_removable_permission())
         return refuse(409, "'" + name + "' is a golden device and cannot be deleted.");
     const std::string folder = SESSION::folder_of(flash);
+    FIO_FILE_SYSTEM::clear_last_failure();
     if (!manager->delete_db(name, folder))
-        return refuse(500, "Could not delete '" + name + "' from " + folder + ".",
-                      m_posted.empty() ? JSON() : JSON(m_posted.back().id));
+        return refused_change("Could not delete '" + name + "' from " + folder + ".");
     // A copy in the other folder, or a golden one, takes over once the database is loaded again.
     GFPDB_HELPER::refresh_flash_managers();
     manager = m_session.qspi_manager();
@@ -807,21 +817,20 @@ API_REPLY API::save_template_flows(const API_REQUEST& request, const std::string
             kept);
         kept.give_to(&old);
         begin();
+        FIO_FILE_SYSTEM::clear_last_failure();
         if (!manager->delete_template(name))
-            return refuse(500, "Could not replace the template '" + name + "'; it is unchanged.",
-                          m_posted.empty() ? JSON() : JSON(m_posted.back().id));
+            return refused_change("Could not replace the template '" + name +
+                                  "'; it is unchanged.");
     }
     begin();
+    FIO_FILE_SYSTEM::clear_last_failure();
     if (!manager->update_template_db(&record, folder)) {
-        const JSON id = m_posted.empty() ? JSON() : JSON(m_posted.back().id);
-        const std::string refused = "Could not save the template '" + name + "' in " + folder;
-        if (!replace)
-            return refuse(500, refused + ".", id);
-        return refuse(500,
-                      refused + (manager->update_template_db(&old, folder)
-                                     ? "; the old one is kept."
-                                     : "; the old one could not be written back either."),
-                      id);
+        std::string refused = "Could not save the template '" + name + "' in " + folder;
+        if (replace)
+            refused += manager->update_template_db(&old, folder)
+                           ? "; the old one is kept"
+                           : "; nor could the old one be written back";
+        return refused_change(refused + ".");
     }
     API_REPLY reply = template_flows({{name}, {}, nullptr});
     reply.status = replace ? 200 : 201;
@@ -840,9 +849,10 @@ API_REPLY API::delete_template(const API_REQUEST& request) {
     if (manager->device_exist_in_db(name, true))
         return refuse(409, "A device is named '" + name +
                                "' too; the template cannot be deleted without touching it.");
+    begin();
+    FIO_FILE_SYSTEM::clear_last_failure();
     if (!manager->delete_template(name))
-        return refuse(500, "Could not delete the template '" + name + "'.",
-                      m_posted.empty() ? JSON() : JSON(m_posted.back().id));
+        return refused_change("Could not delete the template '" + name + "'.");
     return {200, {{"deleted_template", name}}};
 }
 

@@ -60,6 +60,8 @@ public:
 
 private:
     VERDICT ask(const std::function<bool(std::string*)>& validator);
+    // A save or delete the library refused, with the message it posted.
+    API_REPLY refused_change(const std::string& what) const;
     VERDICT check_parameter(GFPDB_MGR* manager, const std::string& key, const JSON& value);
     VERDICT check_property(GFPDB_ACT_PROPERTY property, const std::string& value);
     JSON device_json(GFPDB_MGR* manager, const std::string& name);
