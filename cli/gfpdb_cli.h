@@ -123,6 +123,7 @@ private:
 
 // "QSPI" or "SD/MMC".
 std::string flash_kind_name(GFPDB_MGR* manager);
+std::string flash_kind_name(DEV_FAMILY_ENUM flash_family);
 
 // A device family's record from the host's device tables; null when the host has none.
 const PGMDEV_DEVICE_INFO* family_info(DEV_FAMILY_ENUM family);

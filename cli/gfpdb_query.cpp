@@ -152,12 +152,13 @@ void print_shown_device(std::ostream& out, const JSON& device) {
 
 int run_families(SESSION& session) {
     JSON rows = JSON::array();
-    for (GFPDB_MGR* manager : session.managers()) {
-        for (DEV_FAMILY_ENUM family : manager->get_device_family_list()) {
+    // No device is needed here, so no database is loaded.
+    for (const auto& [flash_family, families] : GFPDB_HELPER::get_device_families()) {
+        for (DEV_FAMILY_ENUM family : families) {
             const PGMDEV_DEVICE_INFO* info = family_info(family);
             rows.push_back({{"family", static_cast<int>(family)},
                             {"name", info ? info->get_name() : ""},
-                            {"flash", flash_kind_name(manager)},
+                            {"flash", flash_kind_name(flash_family)},
                             {"io_voltage", info ? info->get_flash_io_voltage() : ""},
                             {"flow", info && info->is_sdm_flow() ? "SDM" : "SFL"}});
         }

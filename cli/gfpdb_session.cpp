@@ -155,8 +155,12 @@ std::string SESSION::source_of(GFPDB_FLASH* flash) const {
     return !custom_dir.empty() && folder == custom_dir && folder != db_host_dir ? "custom" : "host";
 }
 
+std::string flash_kind_name(DEV_FAMILY_ENUM flash_family) {
+    return flash_family == DEV_FAMILY_SDMMC_FLASH ? "SD/MMC" : "QSPI";
+}
+
 std::string flash_kind_name(GFPDB_MGR* manager) {
-    return manager->get_flash_family() == DEV_FAMILY_SDMMC_FLASH ? "SD/MMC" : "QSPI";
+    return flash_kind_name(manager->get_flash_family());
 }
 
 const PGMDEV_DEVICE_INFO* family_info(DEV_FAMILY_ENUM family) {

@@ -1,4 +1,5 @@
 #include "host/fio.h"
+#include "host/host_detail.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -230,9 +231,7 @@ std::string FIO_FILE_SYSTEM::signature(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0)
         return std::string();
-    return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" +
-           std::to_string(st.st_size) + ":" + std::to_string(st.st_mtim.tv_sec) + "." +
-           std::to_string(st.st_mtim.tv_nsec);
+    return HOST_DETAIL::signature_of(st);
 }
 
 FIO_FAILURE FIO_FILE_SYSTEM::last_failure() {

@@ -1,10 +1,18 @@
 #include "host/host_detail.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <set>
 #include <vector>
 
 namespace HOST_DETAIL {
+
+std::string signature_of(const struct stat& info) {
+    return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino) + ":" +
+           std::to_string(info.st_size) + ":" + std::to_string(info.st_mtim.tv_sec) + "." +
+           std::to_string(info.st_mtim.tv_nsec);
+}
 
 std::string vformat(const char* format, va_list args) {
     if (!format)

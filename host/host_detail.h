@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+struct stat;
+
 #include "host/pgm_common_xml_enum.h"
 
 namespace HOST_DETAIL {
@@ -17,4 +19,6 @@ void report_once(const std::string& key, const std::string& line);
 std::string trim(const std::string& text);
 // pgm_common_xml_enum_from_name without building a string from the parser's name.
 bool kind_from_name(std::string_view name, PGM_COMMON_XML_ENUM* kind);
+// The text of FIO_FILE_SYSTEM::signature for a file's status.
+std::string signature_of(const struct stat& info);
 }  // namespace HOST_DETAIL

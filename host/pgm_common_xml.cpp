@@ -173,15 +173,16 @@ void refuse_doctype(void* context, const xmlChar*, const xmlChar*, const xmlChar
 }
 
 // The whole file through one descriptor: the size the descriptor had when opened, read without
-// a further call to find the end. `key`, when given, receives that version of the file.
-bool read_file(const std::string& path, std::string* text, FILE_KEY* key) {
+// a further call to find the end. `signature`, when given, receives that version's
+// FIO_FILE_SYSTEM::signature.
+bool read_file(const std::string& path, std::string* text, std::string* signature) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
     struct stat info {};
     bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= INT_MAX;
-    if (ok && key)
-        *key = key_of(info);
+    if (ok && signature)
+        *signature = HOST_DETAIL::signature_of(info);
     text->resize(ok ? static_cast<size_t>(info.st_size) : 0);
     size_t done = 0;
     while (ok && done < text->size()) {
@@ -322,6 +323,7 @@ struct READER {
     // read last, and a tree would have given that element's start line.
     int error_line = 0;
     std::string path;
+    std::string signature;  // of the version of `path` that was read
     std::vector<std::string> schema_errors;
     // What a check leaves for the parse that follows it: the file, read and well-formed, and
     // whether it passed that schema.
@@ -387,6 +389,7 @@ struct READER {
         doctype = false;
         error_line = 0;
         held = false;
+        signature.clear();
     }
     uint32_t store(const char* data, size_t size) {
         const auto at = static_cast<uint32_t>(arena.size());
@@ -526,7 +529,7 @@ bool read_events(READER& r, const std::string& path, SCHEMA* schema, bool* valid
     r.clear();
     *valid = false;
     r.path = path;
-    if (!read_file(path, &r.text, nullptr)) {
+    if (!read_file(path, &r.text, &r.signature)) {
         sink.add(path + ": cannot read the file");
         return false;
     }
@@ -739,6 +742,11 @@ PGM_COMMON_XML_ELEMENT* PGM_COMMON_XML::parse_xml(PGM_COMMON_XML_FILE_ENUM file_
     error = join(sink.messages());
     info.clear();
     return root;
+}
+
+std::string PGM_COMMON_XML::read_signature(const std::string& xml_file) {
+    const READER& r = reader();
+    return r.path == xml_file ? r.signature : std::string();
 }
 
 bool PGM_COMMON_XML::write_xml(const PGM_COMMON_XML_ELEMENT* root, const std::string& xml_file) {

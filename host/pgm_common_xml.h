@@ -37,6 +37,11 @@ public:
                                              std::string& error, std::string& warning,
                                              std::string& info);
 
+    // The FIO_FILE_SYSTEM::signature of the version of the file that the last check or parse
+    // read, taken when it was opened; empty when the last file read was another one or was
+    // not read. Spares a loader that records what it read a second look at every file.
+    static std::string read_signature(const std::string& xml_file);
+
     // Writes the tree as indented UTF-8, replacing the file through a temporary file and a
     // rename so that no reader sees half a file. The tree stays the caller's.
     static bool write_xml(const PGM_COMMON_XML_ELEMENT* root, const std::string& xml_file);

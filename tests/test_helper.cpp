@@ -105,6 +105,22 @@ TEST_F(HELPER_TEST, WithoutSdmmcSettingOnlyQspiIsServed) {
     EXPECT_TRUE(is_qspi(managers()[0]) && is_sdmmc(managers()[1]));
 }
 
+// What the managers would serve, read without building them: the same families in the same
+// order, with and without the SD/MMC manager.
+TEST_F(HELPER_TEST, DeviceFamiliesWithoutLoadingMatchTheManagers) {
+    const std::vector<std::pair<const char*, bool>> settings[] = {{}, {{"pgm_enable_sdmmc", true}}};
+    for (const auto& set : settings) {
+        cfg_clear_values();
+        for (const auto& [name, on] : set)
+            cfg_set_value(name, on);
+        HELPER::refresh_flash_managers();
+        std::vector<std::pair<DEV_FAMILY_ENUM, std::vector<DEV_FAMILY_ENUM>>> served;
+        for (GFPDB_MGR* mgr : managers())
+            served.emplace_back(mgr->get_flash_family(), mgr->get_device_family_list());
+        EXPECT_EQ(HELPER::get_device_families(), served) << set.size() << " settings";
+    }
+}
+
 TEST_F(HELPER_TEST, LookupsAndActiveFamilyByFamilyAndScheme) {
     enable_sdmmc();
     const std::pair<PGMIO_CONFIG_SCHEME, DEV_FAMILY_ENUM> schemes[] = {

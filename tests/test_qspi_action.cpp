@@ -92,12 +92,20 @@ TEST(QspiActionValues, SetInAnyOrderReadBackAndCopied) {
 
     GFPDB_PROPERTY_VALUE_MAP map;
     for (const auto& [p, value] : sets)
-        map[property(p)] = value;
+        map.set(property(p), value);
     std::vector<int> order;
-    for (const GFPDB_PROPERTY_VALUE_MAP::ENTRY& entry : map)
-        order.push_back(entry.first);
+    for (size_t i = 0; i < map.size(); ++i)
+        order.push_back(map.at(i).first);
     EXPECT_EQ(order, (std::vector<int>{0, 31, 33, 36, 39}));
-    EXPECT_EQ(map.find(property(32)), nullptr);
+    std::string_view none;
+    EXPECT_FALSE(map.find(property(32), &none));
+
+    // A loaded action's run replaces the defaults and keeps the foreign values.
+    const std::string run[] = {"Erase chip", "0xC7", "", "65536", "1", "7", "1-1"};
+    action.set_property_values(property(31), run, 7);
+    for (int p = 31; p < 38; ++p)
+        EXPECT_EQ(action.get_property_value(property(p)), run[p - 31]) << "property " << p;
+    EXPECT_EQ(action.get_property_value(property(39)), "foreign, after the run");
 }
 
 // ---------------------------------------------------------------------------------------------

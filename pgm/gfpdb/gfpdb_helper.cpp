@@ -44,6 +44,23 @@ void GFPDB_HELPER::refresh() {
         m_mgr_list.push_back(new GFPDB_SDMMC_MGR());
 }
 
+std::vector<std::pair<DEV_FAMILY_ENUM, std::vector<DEV_FAMILY_ENUM>>>
+GFPDB_HELPER::get_device_families() {
+    auto keys = [](const std::map<DEV_FAMILY_ENUM, GFPDB_FAMILY_INFO>& families) {
+        std::vector<DEV_FAMILY_ENUM> list;
+        for (const auto& entry : families)
+            list.push_back(entry.first);
+        return list;
+    };
+    // The managers refresh() builds, in its order.
+    std::vector<std::pair<DEV_FAMILY_ENUM, std::vector<DEV_FAMILY_ENUM>>> managers;
+    managers.emplace_back(DEV_FAMILY_QSPI_FLASH, keys(GFPDB_QSPI_MGR::get_host_family_info()));
+    if (cfg_is_on("pgm_enable_sdmmc", false))
+        managers.emplace_back(DEV_FAMILY_SDMMC_FLASH,
+                              keys(GFPDB_SDMMC_MGR::get_host_family_info()));
+    return managers;
+}
+
 void GFPDB_HELPER::clear() {
     gfpdb_delete_last_first(m_mgr_list);
 }

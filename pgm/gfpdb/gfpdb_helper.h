@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "pgm/gfpdb/gfpdb_mgr.h"
@@ -41,6 +42,11 @@ public:
     static bool is_gfpdb_flash(std::string name, PGMIO_CONFIG_SCHEME scheme, bool show_all,
                                bool reload);
     static bool is_gfpdb_flash(std::string name, bool show_all, bool refresh_first);
+    // The flash family of every manager the registry builds, in its order, with the device
+    // families that manager serves: what each get_device_family_list answers, read from the
+    // host without building a manager or loading any database.
+    static std::vector<std::pair<DEV_FAMILY_ENUM, std::vector<DEV_FAMILY_ENUM>>>
+    get_device_families();
 
 private:
     // Replaces a manager by a freshly loaded one at the end of the list.

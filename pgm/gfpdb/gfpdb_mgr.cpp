@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdarg>
+#include <cstring>
 #include <memory>
 #include <string_view>
 
@@ -381,6 +382,114 @@ GFPDB_OP_TYPE GFPDB_OPERATION::get_operation_type() {
     return m_operation_type;
 }
 
+// ---------------------------------------------------------------------------------------------
+// Action values
+
+namespace {
+// The block's head: how many values, and the bytes of their texts.
+struct VALUE_BLOCK_HEAD {
+    uint32_t count;
+    uint32_t text_bytes;
+};
+}  // namespace
+
+GFPDB_PROPERTY_VALUE_MAP::GFPDB_PROPERTY_VALUE_MAP(const GFPDB_PROPERTY_VALUE_MAP& other) {
+    *this = other;
+}
+
+GFPDB_PROPERTY_VALUE_MAP& GFPDB_PROPERTY_VALUE_MAP::operator=(
+    const GFPDB_PROPERTY_VALUE_MAP& other) {
+    if (this == &other)
+        return *this;
+    clear();
+    if (!other.m_block)
+        return *this;
+    const auto* head = reinterpret_cast<const VALUE_BLOCK_HEAD*>(other.m_block);
+    const size_t bytes = sizeof(VALUE_BLOCK_HEAD) + head->count * sizeof(SLOT) + head->text_bytes;
+    m_block = new char[bytes];
+    std::memcpy(m_block, other.m_block, bytes);
+    return *this;
+}
+
+const GFPDB_PROPERTY_VALUE_MAP::SLOT* GFPDB_PROPERTY_VALUE_MAP::slots() const {
+    return reinterpret_cast<const SLOT*>(m_block + sizeof(VALUE_BLOCK_HEAD));
+}
+
+const char* GFPDB_PROPERTY_VALUE_MAP::texts() const {
+    return m_block + sizeof(VALUE_BLOCK_HEAD) + size() * sizeof(SLOT);
+}
+
+size_t GFPDB_PROPERTY_VALUE_MAP::size() const {
+    return m_block ? reinterpret_cast<const VALUE_BLOCK_HEAD*>(m_block)->count : 0;
+}
+
+GFPDB_PROPERTY_VALUE_MAP::ENTRY GFPDB_PROPERTY_VALUE_MAP::at(size_t i) const {
+    const SLOT* slot = slots();
+    const uint32_t begin = i ? slot[i - 1].end : 0;
+    return {GFPDB_ACT_PROPERTY(slot[i].property),
+            std::string_view(texts() + begin, slot[i].end - begin)};
+}
+
+bool GFPDB_PROPERTY_VALUE_MAP::find(GFPDB_ACT_PROPERTY property, std::string_view* value) const {
+    const size_t count = size();
+    const SLOT* slot = count ? slots() : nullptr;
+    for (size_t i = 0; i < count && slot[i].property <= static_cast<uint32_t>(property); ++i) {
+        if (slot[i].property == static_cast<uint32_t>(property)) {
+            *value = at(i).second;
+            return true;
+        }
+    }
+    return false;
+}
+
+void GFPDB_PROPERTY_VALUE_MAP::set(GFPDB_ACT_PROPERTY property, std::string_view value) {
+    const ENTRY entry{property, value};
+    set(&entry, 1);
+}
+
+void GFPDB_PROPERTY_VALUE_MAP::set(const ENTRY* entries, size_t count) {
+    // The old values and the new ones merged in property order, a new one replacing an old one
+    // of its property: once to size the block, once to fill it. The texts may lie in the old
+    // block, which goes only at the end.
+    const size_t old_count = size();
+    auto merge = [&](auto&& visit) {
+        for (size_t i = 0, j = 0; i < old_count || j < count;) {
+            if (j == count || (i < old_count && at(i).first < entries[j].first)) {
+                visit(at(i++));
+                continue;
+            }
+            if (i < old_count && at(i).first == entries[j].first)
+                ++i;
+            visit(entries[j++]);
+        }
+    };
+    size_t merged = 0;
+    size_t text_bytes = 0;
+    merge([&](const ENTRY& entry) {
+        ++merged;
+        text_bytes += entry.second.size();
+    });
+    char* block = new char[sizeof(VALUE_BLOCK_HEAD) + merged * sizeof(SLOT) + text_bytes];
+    *reinterpret_cast<VALUE_BLOCK_HEAD*>(block) = {static_cast<uint32_t>(merged),
+                                                   static_cast<uint32_t>(text_bytes)};
+    auto* slot = reinterpret_cast<SLOT*>(block + sizeof(VALUE_BLOCK_HEAD));
+    char* text = block + sizeof(VALUE_BLOCK_HEAD) + merged * sizeof(SLOT);
+    uint32_t end = 0;
+    merge([&](const ENTRY& entry) {
+        if (!entry.second.empty())
+            std::memcpy(text + end, entry.second.data(), entry.second.size());
+        end += static_cast<uint32_t>(entry.second.size());
+        *slot++ = {static_cast<uint32_t>(entry.first), end};
+    });
+    delete[] m_block;
+    m_block = block;
+}
+
+void GFPDB_PROPERTY_VALUE_MAP::clear() {
+    delete[] m_block;
+    m_block = nullptr;
+}
+
 GFPDB_ACTION::GFPDB_ACTION() = default;
 GFPDB_ACTION::~GFPDB_ACTION() = default;
 
@@ -537,9 +646,13 @@ void GFPDB_MGR::for_each_user_file(
         gfpdb_debug(is_zorvane ? "Parsing XML file in Zorvane directory: %s"
                                : "Parsing XML file in custom directory: %s",
                     file.c_str());
-        // Taken before the read: a change while reading shows as a change since.
-        const std::string signature = FIO_FILE_SYSTEM::signature(file);
-        m_files_seen[file] = {signature, visit(name, file)};
+        // The version that was read, as it was when opened: a change while reading shows as a
+        // change since. A file that was not read is looked at on its own.
+        const bool ok = visit(name, file);
+        std::string signature = PGM_COMMON_XML::read_signature(file);
+        if (signature.empty())
+            signature = FIO_FILE_SYSTEM::signature(file);
+        m_files_seen[file] = {std::move(signature), ok};
     }
 }
 

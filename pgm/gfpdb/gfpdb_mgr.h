@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -203,6 +205,45 @@ private:
     bool m_removable = false;
 };
 
+// A text that many records hold alike, such as an operation's description: copies share one
+// string, and a text of the library's own tables is not copied at all.
+class GFPDB_SHARED_TEXT {
+public:
+    GFPDB_SHARED_TEXT() = default;
+    GFPDB_SHARED_TEXT(const std::string& text)  // NOLINT: assigned from text like a string
+    : m_text(std::make_shared<const std::string>(text)) {}
+    GFPDB_SHARED_TEXT(const char* text)  // NOLINT
+    : m_text(std::make_shared<const std::string>(text)) {}
+    // A text that outlives every record that holds it.
+    static GFPDB_SHARED_TEXT lasting(const std::string& text) {
+        GFPDB_SHARED_TEXT shared;
+        shared.m_text =
+            std::shared_ptr<const std::string>(std::shared_ptr<const std::string>(), &text);
+        return shared;
+    }
+    operator std::string() const { return m_text ? *m_text : std::string(); }  // NOLINT
+
+private:
+    std::shared_ptr<const std::string> m_text;
+};
+
+// The properties of an action's type in enumeration order: a run of one table of the library,
+// which every action of the type points at rather than holding a list of its own.
+class GFPDB_PROPERTY_LIST {
+public:
+    GFPDB_PROPERTY_LIST() = default;
+    GFPDB_PROPERTY_LIST(const GFPDB_ACT_PROPERTY* first, size_t count)
+        : m_first(first), m_count(count) {}
+    size_t size() const { return m_count; }
+    const GFPDB_ACT_PROPERTY* begin() const { return m_first; }
+    const GFPDB_ACT_PROPERTY* end() const { return m_first + m_count; }
+    operator std::vector<GFPDB_ACT_PROPERTY>() const { return {begin(), end()}; }  // NOLINT
+
+private:
+    const GFPDB_ACT_PROPERTY* m_first = nullptr;
+    size_t m_count = 0;
+};
+
 // One operation of a programming flow. The base does not own its actions.
 class GFPDB_EXPORT GFPDB_OPERATION {
 public:
@@ -223,43 +264,46 @@ public:
 
 protected:
     std::string m_name;
-    std::string m_description;
+    GFPDB_SHARED_TEXT m_description;
     GFPDB_OP_TYPE m_operation_type = GFPDB_OP_TYPE_INITIALIZATION;
     std::vector<GFPDB_ACTION*> m_action_list;
 };
 
-// The values set on an action, ordered by property. An action has a handful of properties,
-// fixed by its type, so they sit sorted in one block: a loaded database holds tens of thousands
-// of actions, and a tree would cost every value an allocation of its own.
-class GFPDB_PROPERTY_VALUE_MAP {
+// The values set on an action, ordered by property, in one block of memory: a count, one
+// slot per value (its property and where its text ends), then the texts back to back. A loaded
+// database holds tens of thousands of actions of a handful of short values each; a string
+// object and a list entry per value would cost more than the texts themselves.
+class GFPDB_EXPORT GFPDB_PROPERTY_VALUE_MAP {
 public:
-    using ENTRY = std::pair<GFPDB_ACT_PROPERTY, std::string>;
-    using const_iterator = std::vector<ENTRY>::const_iterator;
+    struct ENTRY {
+        GFPDB_ACT_PROPERTY first;
+        std::string_view second;
+    };
 
-    // The property's value; null when it has none.
-    const std::string* find(GFPDB_ACT_PROPERTY property) const {
-        auto at = std::lower_bound(m_entries.begin(), m_entries.end(), property, comes_before);
-        return at != m_entries.end() && at->first == property ? &at->second : nullptr;
-    }
-    // The property's value, inserted empty in its place when it had none.
-    std::string& operator[](GFPDB_ACT_PROPERTY property) {
-        auto at = std::lower_bound(m_entries.begin(), m_entries.end(), property, comes_before);
-        if (at == m_entries.end() || at->first != property)
-            at = m_entries.emplace(at, property, std::string());
-        return at->second;
-    }
-    void reserve(size_t count) { m_entries.reserve(count); }
-    void clear() { m_entries.clear(); }
-    size_t size() const { return m_entries.size(); }
-    const_iterator begin() const { return m_entries.begin(); }
-    const_iterator end() const { return m_entries.end(); }
+    GFPDB_PROPERTY_VALUE_MAP() = default;
+    GFPDB_PROPERTY_VALUE_MAP(const GFPDB_PROPERTY_VALUE_MAP& other);
+    GFPDB_PROPERTY_VALUE_MAP& operator=(const GFPDB_PROPERTY_VALUE_MAP& other);
+    ~GFPDB_PROPERTY_VALUE_MAP() { clear(); }
+
+    // False when the property has no value.
+    bool find(GFPDB_ACT_PROPERTY property, std::string_view* value) const;
+    void set(GFPDB_ACT_PROPERTY property, std::string_view value);
+    // Sets many values in one step; `entries` ascend by property.
+    void set(const ENTRY* entries, size_t count);
+    void clear();
+    size_t size() const;
+    // The i-th value in property order.
+    ENTRY at(size_t i) const;
 
 private:
-    static bool comes_before(const ENTRY& entry, GFPDB_ACT_PROPERTY property) {
-        return entry.first < property;
-    }
+    struct SLOT {
+        uint32_t property;
+        uint32_t end;  // one past its text, counted from the first text
+    };
+    const SLOT* slots() const;
+    const char* texts() const;
 
-    std::vector<ENTRY> m_entries;
+    char* m_block = nullptr;  // null while no value is set
 };
 
 // One flash command with typed properties, all held as text.
@@ -292,7 +336,7 @@ public:
 protected:
     std::string m_name;
     GFPDB_ACT_TYPE m_action_type = GFPDB_ACT_TYPE_WRITE_REGISTER;
-    std::vector<GFPDB_ACT_PROPERTY> m_property_list;
+    GFPDB_PROPERTY_LIST m_property_list;
     GFPDB_PROPERTY_VALUE_MAP m_property_value_map;
 };
 

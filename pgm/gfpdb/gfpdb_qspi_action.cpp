@@ -2,6 +2,8 @@
 // rule, warning and error text of every property value.
 #include "pgm/gfpdb/gfpdb_qspi_action.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 
 #include "host/pgm_common.h"
@@ -202,6 +204,29 @@ constexpr bool rows_follow_the_enumeration() {
 }
 static_assert(rows_follow_the_enumeration(), "one row per property, in enumeration order");
 
+// The most properties an action type has (Read Data's ten): a new action's defaults and a
+// loaded action's values are gathered on the stack before they are stored in one step.
+constexpr size_t max_type_properties = 10;
+constexpr bool types_fit_the_stack() {
+    for (int type = 0; type < GFPDB_ACT_TYPE_COUNT; ++type) {
+        size_t count = 0;
+        for (const ACTION_PROPERTY_RULE& row : property_rules)
+            count += row.type == type;
+        if (count > max_type_properties)
+            return false;
+    }
+    return true;
+}
+static_assert(types_fit_the_stack(), "an action type has more properties than the stack holds");
+
+// Every property in enumeration order; an action's property list is its type's run of it.
+constexpr std::array<GFPDB_ACT_PROPERTY, GFPDB_ACT_PROPERTY_COUNT> every_property = [] {
+    std::array<GFPDB_ACT_PROPERTY, GFPDB_ACT_PROPERTY_COUNT> all{};
+    for (int i = 0; i < GFPDB_ACT_PROPERTY_COUNT; ++i)
+        all[i] = GFPDB_ACT_PROPERTY(i);
+    return all;
+}();
+
 const ACTION_PROPERTY_RULE* find_rule(GFPDB_ACT_PROPERTY property) {
     if (static_cast<unsigned>(property) >= GFPDB_ACT_PROPERTY_COUNT)
         return nullptr;
@@ -313,18 +338,20 @@ GFPDB_QSPI_ACTION::GFPDB_QSPI_ACTION(GFPDB_ACT_TYPE type) {
     if (static_cast<unsigned>(type) >= GFPDB_ACT_TYPE_COUNT)
         GFPDB_FAIL("Unknown action type", source);
     m_name = gfpdb_act_type_name[type];
+    size_t first = GFPDB_ACT_PROPERTY_COUNT;
     size_t count = 0;
-    for (const ACTION_PROPERTY_RULE& row : property_rules)
-        count += row.type == type;
-    m_property_list.reserve(count);
-    m_property_value_map.reserve(count);
+    std::array<GFPDB_PROPERTY_VALUE_MAP::ENTRY, max_type_properties> defaults;
+    size_t default_count = 0;
     for (const ACTION_PROPERTY_RULE& row : property_rules) {
         if (row.type != type)
             continue;
-        m_property_list.push_back(row.property);
+        first = std::min<size_t>(first, row.property);
+        ++count;
         if (row.default_value)
-            set_property_value(row.property, row.default_value);
+            defaults[default_count++] = {row.property, row.default_value};
     }
+    m_property_list = GFPDB_PROPERTY_LIST(&every_property[first], count);
+    m_property_value_map.set(defaults.data(), default_count);
 }
 
 GFPDB_QSPI_ACTION::GFPDB_QSPI_ACTION(const GFPDB_QSPI_ACTION& other) : GFPDB_ACTION(other) {}
@@ -335,7 +362,6 @@ GFPDB_QSPI_ACTION& GFPDB_QSPI_ACTION::operator=(const GFPDB_QSPI_ACTION& other) 
 }
 
 GFPDB_QSPI_ACTION::~GFPDB_QSPI_ACTION() {
-    m_property_list.clear();
     m_property_value_map.clear();
 }
 
@@ -344,8 +370,8 @@ const std::string GFPDB_QSPI_ACTION::get_property_name(GFPDB_ACT_PROPERTY proper
 }
 
 const std::string GFPDB_QSPI_ACTION::get_property_value(GFPDB_ACT_PROPERTY property) {
-    const std::string* value = m_property_value_map.find(property);
-    return value ? *value : std::string();
+    std::string_view value;
+    return m_property_value_map.find(property, &value) ? std::string(value) : std::string();
 }
 
 uint32_t GFPDB_QSPI_ACTION::get_property_value_in_dword(GFPDB_ACT_PROPERTY property) {
@@ -383,7 +409,16 @@ const std::vector<std::string> GFPDB_QSPI_ACTION::get_property_value_list(
 }
 
 void GFPDB_QSPI_ACTION::set_property_value(GFPDB_ACT_PROPERTY property, std::string value) {
-    m_property_value_map[property] = std::move(value);
+    m_property_value_map.set(property, value);
+}
+
+void GFPDB_QSPI_ACTION::set_property_values(GFPDB_ACT_PROPERTY first, const std::string* values,
+                                            size_t count) {
+    GFPDB_ASSERT(count <= max_type_properties, source);
+    std::array<GFPDB_PROPERTY_VALUE_MAP::ENTRY, max_type_properties> entries;
+    for (size_t i = 0; i < count; ++i)
+        entries[i] = {GFPDB_ACT_PROPERTY(first + i), values[i]};
+    m_property_value_map.set(entries.data(), count);
 }
 
 bool GFPDB_QSPI_ACTION::property_value_is_valid(GFPDB_ACT_PROPERTY property, std::string value,

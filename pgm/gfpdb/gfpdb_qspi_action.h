@@ -21,6 +21,9 @@ public:
     const std::vector<std::string> get_property_value_list(GFPDB_ACT_PROPERTY property) override;
     // Stores the text as it is; nothing is validated.
     void set_property_value(GFPDB_ACT_PROPERTY property, std::string value) override;
+    // The values of `count` properties from `first` on, stored in one step, as a file's action
+    // is loaded; nothing is validated.
+    void set_property_values(GFPDB_ACT_PROPERTY first, const std::string* values, size_t count);
     // Applies the property's rule to `value`; a rejection always posts its warning.
     bool property_value_is_valid(GFPDB_ACT_PROPERTY property, std::string value,
                                  std::string* error = nullptr) override;

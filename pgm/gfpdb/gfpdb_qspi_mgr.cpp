@@ -188,16 +188,23 @@ GFPDB_QSPI_MGR::~GFPDB_QSPI_MGR() {
     clear_flash_mapping_info();
 }
 
-void GFPDB_QSPI_MGR::initialize_dev_info() {
+std::map<DEV_FAMILY_ENUM, GFPDB_FAMILY_INFO> GFPDB_QSPI_MGR::get_host_family_info() {
+    std::map<DEV_FAMILY_ENUM, GFPDB_FAMILY_INFO> families;
     PGMDEV_DEV_INFO_MANAGER dev_info(false, 0);
     for (int family = 1; family <= DEV_FAMILY_LAST; ++family) {
         const PGMDEV_DEVICE_INFO* record = dev_info.get_db_by_family(DEV_FAMILY_ENUM(family));
         if (!record || !record->is_qspi_supported())
             continue;
-        GFPDB_FAMILY_INFO& info = get_family_info(DEV_FAMILY_ENUM(family));
+        GFPDB_FAMILY_INFO& info = families[DEV_FAMILY_ENUM(family)];
         info.sdm = record->is_sdm_flow();
         info.io_voltage = record->get_flash_io_voltage();
     }
+    return families;
+}
+
+void GFPDB_QSPI_MGR::initialize_dev_info() {
+    for (auto& [family, info] : get_host_family_info())
+        get_family_info(family) = std::move(info);
 }
 
 void GFPDB_QSPI_MGR::initialize_flash_info() {
@@ -223,7 +230,8 @@ bool GFPDB_QSPI_MGR::parse_xml_file(QSPI_FLASH_XML** object, std::string xml_fil
     GFPDB_ASSERT(object, source);
     GFPDB_ASSERT(xml_file.length() > 0, source);
     error.clear();
-    if (!FIO_FILE_SYSTEM::exists(xml_file)) {
+    // A user file is looked for only when its check fails: the check reads it anyway.
+    if (golden && !FIO_FILE_SYSTEM::exists(xml_file)) {
         MEM_DETAIL::stl_raw_sprintf(&error, "%s not found.", xml_file.c_str());
         return false;
     }
@@ -234,6 +242,10 @@ bool GFPDB_QSPI_MGR::parse_xml_file(QSPI_FLASH_XML** object, std::string xml_fil
         PGM_COMMON_XML::check_xsd(xml_file, xsd, error, error2);
         if (error.empty())
             error = error2;
+        if (!error.empty() && !FIO_FILE_SYSTEM::exists(xml_file)) {
+            error.clear();
+            MEM_DETAIL::stl_raw_sprintf(&error, "%s not found.", xml_file.c_str());
+        }
         if (!error.empty())
             return false;
     }
@@ -437,9 +449,10 @@ bool GFPDB_QSPI_MGR::add_operation_into_list(GFPDB_OP_TYPE type, PGM_COMMON_XML_
             valid = act->property_value_is_valid(property, candidates[i], nullptr) && valid;
         }
         if (valid) {
-            for (size_t i = 0; i < format->property_count; ++i)
-                act->set_property_value(GFPDB_ACT_PROPERTY(format->first_property + i),
-                                        std::move(candidates[i]));
+            // create_action makes QSPI actions only.
+            static_cast<GFPDB_QSPI_ACTION*>(act)->set_property_values(
+                GFPDB_ACT_PROPERTY(format->first_property), candidates.data(),
+                format->property_count);
         } else {
             result = false;
         }

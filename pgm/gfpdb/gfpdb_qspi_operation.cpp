@@ -11,7 +11,7 @@ const char* const source = "pgm/gfpdb/gfpdb_qspi_operation";
 GFPDB_QSPI_OPERATION::GFPDB_QSPI_OPERATION(GFPDB_OP_TYPE type) {
     m_operation_type = type;
     m_name = gfpdb_op_type_name[type];
-    m_description = gfpdb_op_type_description[type];
+    m_description = GFPDB_SHARED_TEXT::lasting(gfpdb_op_type_description[type]);
 }
 
 // Not the base's copy, which would share the source's actions.

@@ -80,7 +80,8 @@ GFPDB_SDMMC_MGR::~GFPDB_SDMMC_MGR() {
 // ---------------------------------------------------------------------------------------------
 // Loading
 
-void GFPDB_SDMMC_MGR::initialize_dev_info() {
+std::map<DEV_FAMILY_ENUM, GFPDB_FAMILY_INFO> GFPDB_SDMMC_MGR::get_host_family_info() {
+    std::map<DEV_FAMILY_ENUM, GFPDB_FAMILY_INFO> families;
     PGMDEV_DEV_INFO_MANAGER dev_info(false, 0);
     for (int value = 1; value <= DEV_FAMILY_LAST; ++value) {
         const DEV_FAMILY_ENUM family = static_cast<DEV_FAMILY_ENUM>(value);
@@ -89,10 +90,16 @@ void GFPDB_SDMMC_MGR::initialize_dev_info() {
             continue;
         if (family == DEV_FAMILY_VELMAR && !cfg_is_on("pgm_enable_sdmmc_velmar", false))
             continue;
-        GFPDB_FAMILY_INFO& record = get_family_info(family);
+        GFPDB_FAMILY_INFO& record = families[family];
         record.sdm = info->is_sdm_flow();
         record.io_voltage = info->get_flash_io_voltage();
     }
+    return families;
+}
+
+void GFPDB_SDMMC_MGR::initialize_dev_info() {
+    for (auto& [family, info] : get_host_family_info())
+        get_family_info(family) = std::move(info);
 }
 
 std::string GFPDB_SDMMC_MGR::get_golden_template_file() {

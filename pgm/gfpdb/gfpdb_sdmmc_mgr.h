@@ -24,6 +24,9 @@ public:
     bool is_flash_operation_supported() override;
     DEV_FAMILY_ENUM get_flash_family() override;
     const std::vector<DEV_FAMILY_ENUM> get_device_family_list() override;
+    // The device families that take SD/MMC cards, as the host's device information and the
+    // settings tell them to a manager under construction; read without loading any database.
+    static std::map<DEV_FAMILY_ENUM, GFPDB_FAMILY_INFO> get_host_family_info();
     const std::vector<PGMIO_CONFIG_SCHEME> get_config_mode_list() override;
     const std::vector<std::string> get_new_config_device_list(DEV_FAMILY_ENUM family,
                                                               PGMIO_CONFIG_SCHEME scheme,
