@@ -39,6 +39,13 @@ namespace fs = std::filesystem;
 constexpr uint64_t bench_seed = 20240611;
 constexpr int64_t small_folder = 1000;
 constexpr int64_t large_folder = 10000;
+// Measured only when GFPDB_BENCH_LARGE is set: the folder alone is 1.1 GB and a few minutes.
+constexpr int64_t huge_folder = 100000;
+
+bool huge_run() {
+    const char* large = std::getenv("GFPDB_BENCH_LARGE");
+    return large && *large && std::string(large) != "0";
+}
 constexpr DEV_FAMILY_ENUM qspi_family = DEV_FAMILY_QSPI_DEFAULT;
 constexpr PGMIO_CONFIG_SCHEME qspi_scheme = PGMIO_CONFIG_SCHEME_ACTIVE_SERIAL_X4;
 
@@ -774,10 +781,12 @@ void print_pairs(const char* devices, const char* kind, const PAIRS& p) {
                 median_of(p.ratio_wall), ratios.front(), ratios.back());
 }
 
-void print_loading(const SUMMARY_REPORTER& r) {
+using LOADINGS = std::vector<std::pair<int64_t, LOADING>>;
+
+LOADINGS print_loading(const SUMMARY_REPORTER& r) {
     // The other benchmarks' databases would slow every allocation of the loads to come.
     release_loaded_databases();
-    std::vector<std::pair<int64_t, LOADING>> sizes;
+    LOADINGS sizes;
     for (int64_t n : {small_folder, large_folder}) {
         if (r.cpu("BM_construct", n) > 0 && r.cpu("BM_libxml2_floor", n) > 0)
             sizes.emplace_back(n, measure_loading(n));
@@ -801,8 +810,9 @@ void print_loading(const SUMMARY_REPORTER& r) {
         reload_pairs(small_folder), reload_pairs(large_folder), first_load_pairs);
 
     std::printf("\nMemory and reads of a first load\n\n");
-    std::printf("%-7s %12s %12s %10s %10s %12s %12s %10s\n", "devices", "peak/device",
-                "kept/device", "peak/XML", "read/XML", "read()/file", "parses/file", "compiles");
+    std::printf("%-7s %12s %12s %10s %10s %10s %12s %12s %10s\n", "devices", "peak/device",
+                "kept/device", "peak/XML", "kept/XML", "read/XML", "read()/file", "parses/file",
+                "compiles");
     for (const auto& [n, l] : sizes) {
         if (!l.probed)
             continue;
@@ -811,16 +821,116 @@ void print_loading(const SUMMARY_REPORTER& r) {
         const double devices = static_cast<double>(n);
         // The loader also reads and parses the schema, once.
         const double loaded = static_cast<double>(files.size() + 1);
-        std::printf("%-7" PRId64 " %9.1f KB %9.1f KB %9.2fx %9.2fx %12.2f %12.2f %10" PRIu64 "\n",
+        std::printf("%-7" PRId64 " %9.1f KB %9.1f KB %9.2fx %9.2fx %9.2fx %12.2f %12.2f %10" PRIu64
+                    "\n",
                     n, static_cast<double>(l.memory.peak_kb) / devices,
                     static_cast<double>(l.memory.retained_kb) / devices,
                     static_cast<double>(l.memory.peak_kb) * 1024.0 / xml_bytes,
+                    static_cast<double>(l.memory.retained_kb) * 1024.0 / xml_bytes,
                     static_cast<double>(l.memory.bytes_read) / xml_bytes,
                     static_cast<double>(l.memory.reads) / loaded,
                     static_cast<double>(l.memory.parses) / loaded, l.memory.compiles);
         std::printf("%-7s a second load in the same process: %" PRIu64
                     " parses of %zu files, %" PRIu64 " schemas compiled\n",
                     "", l.memory.second_parses, files.size(), l.memory.second_compiles);
+    }
+    return sizes;
+}
+
+// 100,000 devices against 10,000: first loads of the two sizes run as pairs in fresh
+// processes, so that the ratio of their costs per file is taken from moments alike.
+struct HUGE_LOADING {
+    std::vector<double> per_file_ratio;  // cpu per file at 100,000 / at 10,000, each pair
+    PROBE memory;                        // of a first load of 100,000
+    bool probed = false;
+};
+constexpr int huge_pairs = 3;
+
+HUGE_LOADING measure_huge_loading() {
+    HUGE_LOADING h;
+    FOLDER& large = folder(large_folder);
+    FOLDER& huge = folder(huge_folder);
+    for (int i = 0; i < huge_pairs; ++i) {
+        PROBE at_large, at_huge;
+        const bool ok = i % 2 ? run_probe("--probe-loader", huge, &at_huge) &&
+                                    run_probe("--probe-loader", large, &at_large)
+                              : run_probe("--probe-loader", large, &at_large) &&
+                                    run_probe("--probe-loader", huge, &at_huge);
+        if (!ok || at_large.cpu <= 0)
+            continue;
+        if (!h.probed)
+            h.memory = at_huge;
+        h.probed = true;
+        h.per_file_ratio.push_back((at_huge.cpu / static_cast<double>(huge.files.files)) /
+                                   (at_large.cpu / static_cast<double>(large.files.files)));
+    }
+    return h;
+}
+
+// The ratio's median and range, "1.05x (1.01-1.09)"; "not run" without values.
+std::string ratio_text(std::vector<double> ratios) {
+    if (ratios.empty())
+        return "not run";
+    std::sort(ratios.begin(), ratios.end());
+    char text[64];
+    std::snprintf(text, sizeof text, "%.2fx (%.2f-%.2f)", median_of(ratios), ratios.front(),
+                  ratios.back());
+    return text;
+}
+
+void print_target(const char* figure, const std::string& value, const char* target, bool met,
+                  bool measured) {
+    std::printf("%-40s %-22s %-10s %s\n", figure, value.c_str(), target,
+                !measured ? ""
+                : met     ? "met"
+                          : "NOT MET");
+}
+
+// The headline figures against their targets, each a ratio of one run.
+void print_targets(const SUMMARY_REPORTER& r, const LOADINGS& sizes, const HUGE_LOADING& huge) {
+    std::printf("\nTargets: median of the pairs (range of the pairs)\n\n");
+    for (const auto& [n, l] : sizes) {
+        if (n != large_folder)
+            continue;
+        const double first = median_of(l.first_loads.ratio_cpu);
+        const double reload = median_of(l.reloads.ratio_cpu);
+        print_target("first load of 10,000 / libxml2 floor", ratio_text(l.first_loads.ratio_cpu),
+                     "<= 1.20x", first <= 1.2, l.probed);
+        print_target("reload of 10,000 / libxml2 floor", ratio_text(l.reloads.ratio_cpu),
+                     "<= 1.10x", reload <= 1.1, !l.reloads.ratio_cpu.empty());
+        if (!l.probed)
+            continue;
+        const std::vector<FILE_TO_LOAD> files = files_to_load(host_dir(), folder(n).custom_dir);
+        const double xml_kb = static_cast<double>(bytes_of(files)) / 1024.0;
+        const double kept = static_cast<double>(l.memory.retained_kb) / xml_kb;
+        const double peak = static_cast<double>(l.memory.peak_kb) / xml_kb;
+        char text[64];
+        std::snprintf(text, sizeof text, "%.2fx", kept);
+        print_target("memory kept by 10,000 / their XML", text, "<= 1.00x", kept <= 1.0, true);
+        std::snprintf(text, sizeof text, "%.2fx", peak);
+        print_target("peak during the load / their XML", text, "<= 1.50x", peak <= 1.5, true);
+    }
+    if (!huge_run()) {
+        std::printf("%-40s %s\n", "100,000 devices", "not run (set GFPDB_BENCH_LARGE=1)");
+        return;
+    }
+    const double per_file = median_of(huge.per_file_ratio);
+    print_target("100,000: cost per file / at 10,000", ratio_text(huge.per_file_ratio), "<= 1.10x",
+                 per_file <= 1.1, huge.probed);
+    if (huge.probed) {
+        const double peak_gb = static_cast<double>(huge.memory.peak_kb) / (1024.0 * 1024.0);
+        char text[64];
+        std::snprintf(text, sizeof text, "%.2f GB", peak_gb);
+        print_target("100,000: peak during the load", text, "< 2 GB", peak_gb < 2.0, true);
+    }
+    for (const char* function : {"BM_update_db", "BM_delete_db"}) {
+        const double small = r.wall(function, small_folder);
+        const double at_huge = r.wall(function, huge_folder);
+        const std::string figure = std::string(function + 3) + " at 100,000 / at 1,000";
+        char text[64];
+        std::snprintf(text, sizeof text, "%.2fx", small > 0 ? at_huge / small : 0.0);
+        print_target(figure.c_str(), small > 0 && at_huge > 0 ? text : "not run", "<= 2.00x",
+                     at_huge <= 2 * small, small > 0 && at_huge > 0);
     }
 }
 
@@ -870,6 +980,15 @@ int main(int argc, char** argv) {
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
     std::atexit(remove_work_root);
+    if (huge_run()) {
+        for (auto* function : {BM_update_db, BM_delete_db}) {
+            benchmark::RegisterBenchmark(function == BM_update_db ? "BM_update_db" : "BM_delete_db",
+                                         function)
+                ->Arg(huge_folder)
+                ->Unit(benchmark::kMicrosecond)
+                ->UseRealTime();
+        }
+    }
     SUMMARY_REPORTER reporter;
     const std::string filter = benchmark::GetBenchmarkFilter();
     if (filter.empty() || filter == "." || filter == "all") {
@@ -881,9 +1000,16 @@ int main(int argc, char** argv) {
     } else {
         benchmark::RunSpecifiedBenchmarks(&reporter);
     }
+    LOADINGS sizes;
     if (ran_loading(reporter))
-        print_loading(reporter);
+        sizes = print_loading(reporter);
     print_persistence(reporter);
+    HUGE_LOADING huge;
+    if (huge_run() && ran_loading(reporter)) {
+        release_loaded_databases();
+        huge = measure_huge_loading();
+    }
+    print_targets(reporter, sizes, huge);
     benchmark::Shutdown();
     return 0;
 }
