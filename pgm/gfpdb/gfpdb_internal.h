@@ -5,6 +5,7 @@
 #include <string>
 
 #include "host/msg.h"
+#include "host/pgm_common_xml_enum.h"
 #include "pgm/gfpdb/gfpdb_mgr.h"
 
 // A broken invariant stops the program with the failed condition's text, as the condition
@@ -58,6 +59,9 @@ bool gfpdb_name_fits_file_name(const std::string& name);
 // Whether a device so named would be saved in a template's file: it begins with "template_",
 // in any case.
 bool gfpdb_name_is_template_file_name(const std::string& name);
+
+// The child element of a QSPI action that holds the property's value.
+PGM_COMMON_XML_ENUM gfpdb_qspi_property_element(GFPDB_ACT_PROPERTY property);
 
 // The catalogue literal of an id ("text/W SYMBOL"); null for 20510, which has none.
 const char* gfpdb_message_literal(GFPDB_MESSAGE_ID id);

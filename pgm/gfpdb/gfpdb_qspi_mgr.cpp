@@ -100,6 +100,13 @@ const PGM_COMMON_XML_ELEMENT* first_child(const PGM_COMMON_XML_ELEMENT* element,
     return nullptr;
 }
 
+}  // namespace
+
+PGM_COMMON_XML_ENUM gfpdb_qspi_property_element(GFPDB_ACT_PROPERTY property) {
+    return property_element[property];
+}
+
+namespace {
 const ACTION_FORMAT* find_action_format(PGM_COMMON_XML_ENUM xml_type) {
     for (const ACTION_FORMAT& format : action_formats) {
         if (format.xml_type == xml_type)
@@ -180,6 +187,13 @@ GFPDB_QSPI_MGR::GFPDB_QSPI_MGR() {
                                     FIO_PATH(get_db_custom_dir()).full_directory(), false)) {
         parse_user_xml_in_custom_dir();
     }
+}
+
+GFPDB_QSPI_MGR::GFPDB_QSPI_MGR(UNLOADED) {
+    m_active_device_family = DEV_FAMILY_QSPI_DEFAULT;
+    m_active_config_mode = PGMIO_CONFIG_SCHEME_ACTIVE_SERIAL_X4;
+    m_use_sdm_mode = false;
+    m_flash = nullptr;
 }
 
 GFPDB_QSPI_MGR::~GFPDB_QSPI_MGR() {

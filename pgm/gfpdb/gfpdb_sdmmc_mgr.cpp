@@ -72,6 +72,13 @@ GFPDB_SDMMC_MGR::GFPDB_SDMMC_MGR() {
         parse_user_xml_in_custom_dir();
 }
 
+GFPDB_SDMMC_MGR::GFPDB_SDMMC_MGR(UNLOADED) {
+    m_active_device_family = DEV_FAMILY_SDMMC_DEFAULT;
+    m_active_config_mode = PGMIO_CONFIG_SCHEME_SDMMC_X1;
+    m_use_sdm_mode = true;
+    m_flash = nullptr;
+}
+
 GFPDB_SDMMC_MGR::~GFPDB_SDMMC_MGR() {
     release_unsaved_flash();
     clear_flash_mapping_info();

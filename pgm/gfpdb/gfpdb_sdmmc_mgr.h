@@ -57,6 +57,11 @@ protected:
                                                  std::vector<std::string> template_list) override;
 
 private:
+    // A manager that loads nothing, for the host folder check (see GFPDB_QSPI_MGR).
+    friend class GFPDB_HOST_CHECK;
+    struct UNLOADED {};
+    explicit GFPDB_SDMMC_MGR(UNLOADED);
+
     void initialize_dev_info();
     bool parse_golden_template_xml();
     bool parse_user_xml_in_zorvane_dir();

@@ -114,6 +114,39 @@ class Usage(CliCase):
                 self.assertEqual(result.returncode, 2, result.stdout + result.stderr)
                 self.assertIn(message, result.stderr)
 
+    BROKEN_GOLDEN = [
+        # golden file, its first text replaced, by, what standard error says after FILE:LINE
+        ("qspi", "<DEVICE_DENSITY>64Mb<", "<DEVICE_DENSITY>300Mb<",
+         "device GF25M064L: Device density '300Mb' is invalid."),
+        ("qspi", "<DEVICE_IO_VOLTAGE>1.8V<", "<DEVICE_IO_VOLTAGE>5V<", "I/O voltage '5V'"),
+        ("qspi", "<TOTAL_DEVICE_DIE>1<", "<TOTAL_DEVICE_DIE>0<", "Total device die '0'"),
+        ("qspi", "<COMMAND>0x66<", "<COMMAND>0x9G<",
+         "template Micron, SFL 1.1: Action command '0x9G' is invalid."),
+        ("qspi", "<DEVICE_NAME>GF25M128L<", "<DEVICE_NAME>GF25M064L<", "defined before, at line"),
+        ("qspi", 'type="WRITE_REG"', 'type="WRITE_REGX"', "'WRITE_REGX'"),
+        ("qspi", "</SFL>", "</SFLX>", "mismatch"),
+        ("sdmmc", "<DEVICE_DENSITY>4GB<", "<DEVICE_DENSITY>3GB<", "device GFEM4G: Device density"),
+    ]
+
+    def test_broken_golden_file_refused_with_its_line(self):
+        for kind, old, new, message in self.BROKEN_GOLDEN:
+            with self.subTest(new=new):
+                path = os.path.join(self.host, "xml", "pgm_flash_db_%s.xml" % kind)
+                with open(path) as f:
+                    text = f.read()
+                line = text[:text.index(old)].count("\n") + 1
+                with open(path, "w") as f:
+                    f.write(text.replace(old, new, 1))
+                result = self.gfpdb("--set", "pgm_enable_sdmmc=on", "families")
+                self.assertEqual(result.returncode, 2, result.stderr)
+                self.assertIn("%s:%d: " % (path, line), result.stderr)
+                self.assertIn(message, result.stderr)
+                with open(path, "w") as f:
+                    f.write(text)
+        os.remove(os.path.join(self.host, "xml", "pgm_flash_db_sdmmc.xml"))
+        self.assertIn("pgm_flash_db_sdmmc.xml is missing", self.gfpdb(
+            "--set", "pgm_enable_sdmmc=on", "families").stderr)
+
     def test_help_on_every_level(self):
         for args in ([], ["list"], ["add"], ["config"], ["config", "custom-dir"]):
             with self.subTest(args=args):
