@@ -117,6 +117,7 @@ struct FINDING {
     std::string allowed;
     std::string also;             // where the other definition of a duplicate lies
     std::vector<unsigned> lines;  // of identical findings folded into this one
+    bool folds = true;            // false: a line of its own even when the message repeats
 };
 
 // The device and template names a file holds, in document order, with the line of each name,
@@ -482,9 +483,9 @@ std::vector<FINDING> folded(const std::vector<FINDING>& findings) {
     std::vector<FINDING> result;
     for (const FINDING& finding : findings) {
         auto same = std::find_if(result.begin(), result.end(), [&](const FINDING& kept) {
-            return kept.severity == finding.severity && kept.id == finding.id &&
-                   kept.message == finding.message && kept.allowed == finding.allowed &&
-                   kept.also == finding.also;
+            return kept.folds && finding.folds && kept.severity == finding.severity &&
+                   kept.id == finding.id && kept.message == finding.message &&
+                   kept.allowed == finding.allowed && kept.also == finding.also;
         });
         if (same == result.end()) {
             result.push_back(finding);
@@ -856,7 +857,52 @@ void check_together(SESSION& session, const std::string& folder_path,
     }
 }
 
+// Records that loading drops only because an earlier device of their file failed: loading
+// stops at the first failing device, and reads a file's templates only when all its devices
+// load. Each gets a line of its own that names that device.
+void add_dropped_after(CHECKED& checked) {
+    CONTENT& content = checked.content;
+    const auto failed = [&](const std::string& place) {
+        return std::any_of(content.findings.begin(), content.findings.end(), [&](const FINDING& f) {
+            return f.severity != "note" && (f.place == place || starts_with(f.place, place + ","));
+        });
+    };
+    const auto dropped = [&](const char* key, size_t i) {
+        const JSON& records = checked.report[key];
+        return i < records.size() && records[i]["state"] == state_dropped;
+    };
+    size_t first = 0;
+    while (first < content.devices.size() &&
+           !(dropped("devices", first) && failed("device " + content.devices[first])))
+        ++first;
+    if (first == content.devices.size())
+        return;
+    const std::string cause = "device " + content.devices[first] + " (line " +
+                              std::to_string(content.device_lines[first]) + ") failed";
+    const auto add = [&](const std::string& place, unsigned line, const std::string& message) {
+        if (failed(place))
+            return;
+        FINDING finding;
+        finding.severity = "warning";
+        finding.line = line;
+        finding.place = place;
+        finding.message = message;
+        finding.folds = false;
+        content.findings.push_back(finding);
+    };
+    for (size_t d = first + 1; d < content.devices.size(); ++d)
+        if (dropped("devices", d))
+            add("device " + content.devices[d], content.device_lines[d],
+                "dropped because " + cause + ": loading stops at the first failing device");
+    for (size_t t = 0; t < content.templates.size(); ++t)
+        if (dropped("templates", t))
+            add("template " + content.templates[t], content.template_lines[t],
+                "dropped because " + cause +
+                    ": a file's templates load only when all its devices do");
+}
+
 void finish(CHECKED& checked) {
+    add_dropped_after(checked);
     const std::string file = checked.report["path"].get<std::string>();
     JSON& findings = checked.report["findings"];
     findings = JSON::array();

@@ -382,7 +382,11 @@ class Check(CliCase):
                         self.device("GF_3"))
                 path = self.write("pgm_flash_fault.xml", text)
                 with open(os.path.join(self.tmp, path)) as f:
-                    line = next(n for n, t in enumerate(f, 1) if new in t)
+                    lines = f.read().splitlines()
+                line = next(n for n, t in enumerate(lines, 1) if new in t)
+
+                def line_of_name(name):
+                    return lines.index("      <DEVICE_NAME>%s</DEVICE_NAME>" % name) + 1
                 status, document = self.check(path)
                 self.assertEqual(status, 0 if severity == "note" else 1)
                 finding = document["files"][0]["findings"][0]
@@ -394,7 +398,12 @@ class Check(CliCase):
                 else:
                     self.assertGreater(finding["count"], 1)  # identical ones folded
                 if severity == "warning":  # the values are put to the validators one by one
-                    self.assertEqual(len(document["files"][0]["findings"]), 1)
+                    # and the device after GF_2 is named as dropped because of it.
+                    after = document["files"][0]["findings"][1:]
+                    self.assertEqual([(f["place"], f["line"]) for f in after],
+                                     [("device GF_3", line_of_name("GF_3"))])
+                    self.assertIn("device GF_2 (line %d) failed" % line_of_name("GF_2"),
+                                  after[0]["message"])
                 people = self.gfpdb("check", path).stdout
                 self.assertIn("%s:%d: %s: " % (path, line, severity), people)
                 self.assert_fits_screen(people)
