@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The project as a user receives it: installed into a prefix that then moves away from the
-# build, consumed by find_package and by pkg-config, and packaged as a .deb.
+# build, consumed by find_package, by add_subdirectory and by pkg-config, and packaged as a .deb.
 #
 #   test_install.sh SOURCE_DIR BUILD_DIR
 set -euo pipefail
@@ -42,6 +42,20 @@ cmake -S "$work/host" -B "$work/host/build" -DCMAKE_PREFIX_PATH="$prefix" >/dev/
 cmake --build "$work/host/build" >/dev/null
 isolated "$work/host/build/my_host" >"$work/out"
 grep -qx "GF25M256U" "$work/out" || fail "README example's output"
+
+# The same example with the source tree added by add_subdirectory in place of find_package,
+# built as the README has it (no build type: the quickest compile) and run from its build tree.
+mkdir "$work/embedded"
+cp "$work/host/my_host.cpp" "$work/embedded/"
+sed "s|^find_package(gfpdb .*|add_subdirectory($source_dir gfpdb)|" "$work/host/CMakeLists.txt" \
+    >"$work/embedded/CMakeLists.txt"
+grep -q "^add_subdirectory" "$work/embedded/CMakeLists.txt" || fail "README example's find_package"
+launcher=()
+! command -v ccache >/dev/null || launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+cmake -S "$work/embedded" -B "$work/embedded/build" "${launcher[@]}" >/dev/null
+cmake --build "$work/embedded/build" -j2 --target my_host >/dev/null
+isolated "$work/embedded/build/my_host" >"$work/out"
+grep -qx "GF25M256U" "$work/out" || fail "README example's output by add_subdirectory"
 
 # pkg-config gives what a C++ file needs to compile and link.
 printf '%s\n' '#include "pgm/gfpdb/gfpdb_version.h"' '#include <cstdio>' \
