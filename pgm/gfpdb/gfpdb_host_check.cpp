@@ -120,7 +120,8 @@ public:
                 break;
             const ELEMENT info = first(flash, PGM_COMMON_XML_ENUM_DEVICE_INFO);
             const ELEMENT name_element = first(info, PGM_COMMON_XML_ENUM_DEVICE_NAME);
-            const std::string name = name_element.element->get_value_text();
+            const std::string name =
+                name_element.element ? name_element.element->get_value_text() : std::string();
             const std::string place = "device " + name;
             for (const DEVICE_VALUE& value : device_values)
                 if (!sdmmc || value.sdmmc)
