@@ -169,6 +169,26 @@ def apply(source, mutant):
     return "\n".join(lines)
 
 
+def view(folder, build, name):
+    """The libraries kept in the folder as the build folder of a test set shows its own, in a
+    folder of that set: under every name programs load them by (libx.so.0, ...), else the loader
+    takes the build folder's copies, and beside the note of the data folder that the host
+    library reads next to itself (each set's tests expect their own)."""
+    shown = os.path.join(folder, "view-" + name)
+    os.makedirs(shown, exist_ok=True)
+    for lib in os.listdir(folder):
+        if lib.endswith(".so"):
+            for other in [lib] + [o for o in os.listdir(build) if o.startswith(lib + ".")]:
+                try:
+                    os.symlink(os.path.join("..", lib), os.path.join(shown, other))
+                except FileExistsError:  # made before, maybe by another run
+                    pass
+    note = os.path.join(build, "gfpdb-data-dir")
+    if os.path.exists(note):
+        shutil.copy(note, shown)
+    return shown
+
+
 def run(argv, timeout, **kwargs):
     try:
         return subprocess.run(argv, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
@@ -278,13 +298,14 @@ class TestSet:
 
     def cli_tests(self, program, libs, home):
         status = run([sys.executable, self.cli, "--gfpdb", program, "--data",
-                      os.path.join(ROOT, "data"), "-f"], self.limits.get("cli", 300),
+                      os.path.join(ROOT, "data"), "-f"], self.limits.get("cli", 900),
                      env=self.env(libs, home), cwd=home)
         return None if status == 0 else "cli" + (" (time limit)" if status == "timeout" else "")
 
     def calibrate(self, store):
         """Runs everything on the unchanged products; time limits are a few times those runs."""
-        libs = os.path.join(store, "pristine")
+        pristine = os.path.join(store, "pristine")
+        libs = view(pristine, self.build, self.name)
         with tempfile.TemporaryDirectory() as home:
             for program in self.programs:
                 start = time.time()
@@ -292,17 +313,18 @@ class TestSet:
                     sys.exit(f"{self.name}: {program} fails without any mutant")
                 self.limits[program] = 10 + 4 * (time.time() - start)
             start = time.time()
-            if self.cli_tests(os.path.join(libs, "gfpdb"), libs, home):
+            if self.cli_tests(os.path.join(pristine, "gfpdb"), libs, home):
                 sys.exit(f"{self.name}: {self.cli} fails without any mutant")
             self.limits["cli"] = 20 + 3 * (time.time() - start)
 
     def verdict(self, folder, mutant, store):
         """What killed the mutant, or None when it survived."""
         pristine = os.path.join(store, "pristine")
-        libs = folder + ":" + pristine
+        unchanged = view(pristine, self.build, self.name)
+        libs = view(folder, self.build, self.name) + ":" + unchanged
         with tempfile.TemporaryDirectory() as home:
             if mutant[0].startswith("cli/"):
-                return self.cli_tests(os.path.join(folder, "gfpdb"), pristine, home)
+                return self.cli_tests(os.path.join(folder, "gfpdb"), unchanged, home)
             return self.gtest(libs, home) or self.cli_tests(os.path.join(pristine, "gfpdb"), libs,
                                                             home)
 
