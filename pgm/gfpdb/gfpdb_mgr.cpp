@@ -665,7 +665,7 @@ bool GFPDB_MGR::register_loaded_flash(GFPDB_FLASH* flash, const std::string& xml
         error->post();
         return false;
     }
-    dir_map[name] = xml_file;
+    set_dir_entry(dir_map, name, xml_file);
     m_flash_db_active_dir_map[name] = xml_file;
     GFPDB_FLASH*& stored = m_flash_map[name];
     if (stored) {
@@ -1109,12 +1109,108 @@ std::vector<std::string> names_in_text(const std::string& text) {
 std::string file_name_of(const std::string& file) {
     return std::string(last_part(file));
 }
+
+// The key a file name is indexed under: folded to lower case the way names are compared.
+std::string index_key(std::string_view file_name) {
+    std::string key(file_name);
+    for (char& c : key)
+        c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    return key;
+}
+
+// The names indexed under `file_name` in name order and, with `unnamed`, those whose path
+// ends in no name ("", "." or ".."), which normalising could turn into any file.
+std::vector<std::string> indexed_names(
+    const std::unordered_map<std::string, std::set<std::string>>& index, std::string_view file_name,
+    bool unnamed) {
+    std::vector<std::string> names;
+    std::vector<std::string> keys = {index_key(file_name)};
+    if (unnamed)
+        keys.insert(keys.end(), {"", ".", ".."});
+    for (const std::string& key : keys) {
+        auto bucket = index.find(key);
+        if (bucket != index.end())
+            names.insert(names.end(), bucket->second.begin(), bucket->second.end());
+    }
+    std::sort(names.begin(), names.end());
+    names.erase(std::unique(names.begin(), names.end()), names.end());
+    return names;
+}
 }  // namespace
+
+GFPDB_MGR::FILE_INDEX& GFPDB_MGR::file_index(const std::map<std::string, std::string>& map) {
+    FILE_INDEX* index = &map == &m_flash_db_zorvane_dir_map  ? &m_zorvane_file_index
+                        : &map == &m_flash_db_custom_dir_map ? &m_custom_file_index
+                                                             : &m_template_file_index;
+    GFPDB_ASSERT(index != &m_template_file_index || &map == &m_template_db_dir_map, source);
+    if (index->count != map.size()) {
+        index->names.clear();
+        for (const auto& [name, path] : map)
+            index->names[index_key(last_part(path))].insert(name);
+        index->count = map.size();
+    }
+    return *index;
+}
+
+void GFPDB_MGR::set_dir_entry(std::map<std::string, std::string>& map, const std::string& name,
+                              const std::string& path) {
+    FILE_INDEX& index = file_index(map);
+    auto entry = map.find(name);
+    if (entry == map.end()) {
+        map.emplace(name, path);
+        ++index.count;
+    } else {
+        auto bucket = index.names.find(index_key(last_part(entry->second)));
+        if (bucket != index.names.end() && bucket->second.erase(name) && bucket->second.empty())
+            index.names.erase(bucket);
+        entry->second = path;
+    }
+    index.names[index_key(last_part(path))].insert(name);
+}
+
+void GFPDB_MGR::erase_dir_entry(std::map<std::string, std::string>& map, const std::string& name) {
+    FILE_INDEX& index = file_index(map);
+    auto entry = map.find(name);
+    if (entry == map.end())
+        return;
+    auto bucket = index.names.find(index_key(last_part(entry->second)));
+    if (bucket != index.names.end() && bucket->second.erase(name) && bucket->second.empty())
+        index.names.erase(bucket);
+    map.erase(entry);
+    --index.count;
+}
+
+void GFPDB_MGR::clear_dir_map(std::map<std::string, std::string>& map) {
+    FILE_INDEX& index = file_index(map);
+    map.clear();
+    index.names.clear();
+    index.count = 0;
+}
+
+std::vector<std::string> GFPDB_MGR::names_in_file(const std::map<std::string, std::string>& map,
+                                                  const std::string& file) {
+    const std::string_view file_name = last_part(file);
+    std::vector<std::string> names;
+    if (!is_plain_name(file_name)) {
+        for (const auto& [name, path] : map) {
+            if (names_file(path, file, file_name))
+                names.push_back(name);
+        }
+        return names;
+    }
+    for (const std::string& name : indexed_names(file_index(map).names, file_name, true)) {
+        if (names_file(map.at(name), file, file_name))
+            names.push_back(name);
+    }
+    return names;
+}
 
 std::string GFPDB_MGR::record_sharing_file(const std::string& file_name) {
     for (const auto* map :
          {&m_flash_db_zorvane_dir_map, &m_flash_db_custom_dir_map, &m_template_db_dir_map}) {
-        for (const auto& [name, path] : *map) {
+        // Only a name equal but for case can match, and the index holds exactly those.
+        for (const std::string& name : indexed_names(file_index(*map).names, file_name, false)) {
+            const std::string& path = map->at(name);
             const std::string_view last = last_part(path);
             if (last == file_name)
                 return name;
@@ -1144,10 +1240,11 @@ bool GFPDB_MGR::file_may_be_replaced(const std::string& file, const std::string&
     std::string reason;
     for (const auto* map :
          {&m_flash_db_zorvane_dir_map, &m_flash_db_custom_dir_map, &m_template_db_dir_map}) {
-        for (const auto& [name, path] : *map) {
-            if (alone && reason.empty() && names_file(path, file, file_name))
-                reason = file_name_of(file) + " holds " + name + ", which this save would drop";
-        }
+        if (!alone || !reason.empty())
+            break;
+        const std::vector<std::string> held = names_in_file(*map, file);
+        if (!held.empty())
+            reason = file_name_of(file) + " holds " + held.front() + ", which this save would drop";
     }
     if (reason.empty() && signature.empty() && seen == m_files_seen.end())
         return true;  // a new file
@@ -1260,15 +1357,11 @@ bool GFPDB_MGR::write_flash_xml_and_update_dir_map(GFPDB_FLASH* flash, std::stri
     // Other records the file holds stay in it.
     std::vector<GFPDB_FLASH*> flash_list = {flash};
     std::vector<std::string> templates;
-    const std::string_view file_name = last_part(file);
-    for (const auto& [other, path] : *db_dir_map) {
-        if (other != name && names_file(path, file, file_name))
+    for (const std::string& other : names_in_file(*db_dir_map, file)) {
+        if (other != name)
             flash_list.push_back(m_flash_map.at(other));
     }
-    for (const auto& [other, path] : m_template_db_dir_map) {
-        if (names_file(path, file, file_name))
-            templates.push_back(other);
-    }
+    templates = names_in_file(m_template_db_dir_map, file);
     PGM_COMMON_XML_ELEMENT* tree = create_xml_object_with_flash_list(flash_list);
     if (!templates.empty())
         create_user_template_with_template_list(tree, templates);
@@ -1277,7 +1370,7 @@ bool GFPDB_MGR::write_flash_xml_and_update_dir_map(GFPDB_FLASH* flash, std::stri
     remember_file(file);
     log_map_sizes("Before", db_dir_map->size(), m_flash_db_active_dir_map.size(),
                   m_flash_map.size());
-    (*db_dir_map)[name] = file;
+    set_dir_entry(*db_dir_map, name, file);
     m_flash_db_active_dir_map[name] = file;
     // A record saved into the other directory displaces the one loaded from there; the map
     // owns records, so the displaced one goes now rather than leak.
@@ -1298,7 +1391,7 @@ bool GFPDB_MGR::write_flash_xml_and_update_dir_map(GFPDB_FLASH* flash, std::stri
 
 void GFPDB_MGR::put_back(TAKEN_RECORD& taken) {
     if (taken.flash) {
-        (*taken.dir_map)[taken.name] = taken.dir_path;
+        set_dir_entry(*taken.dir_map, taken.name, taken.dir_path);
         m_flash_db_active_dir_map[taken.name] = taken.active_path;
         m_flash_map[taken.name] = taken.flash;
         if (taken.was_current)
@@ -1306,7 +1399,7 @@ void GFPDB_MGR::put_back(TAKEN_RECORD& taken) {
     }
     if (taken.user_template) {
         m_user_flash_template_map[taken.name] = taken.user_template;
-        m_template_db_dir_map[taken.name] = taken.template_path;
+        set_dir_entry(m_template_db_dir_map, taken.name, taken.template_path);
     }
     taken = TAKEN_RECORD();
 }
@@ -1389,15 +1482,14 @@ bool GFPDB_MGR::delete_db(std::string device_name, std::string db_dir) {
     const std::string& file_to_delete = taken.file;
 
     // Other records of the same file survive: the file is written again without this one.
-    const std::string_view file_name = last_part(file_to_delete);
-    for (const auto& [name, path] : db_dir_map) {
-        if (name != device_name && names_file(path, file_to_delete, file_name)) {
+    for (const std::string& name : names_in_file(db_dir_map, file_to_delete)) {
+        if (name != device_name) {
             gfpdb_debug("Found flash name = %s", name.c_str());
             taken.remaining_devices.push_back(name);
         }
     }
-    for (const auto& [name, path] : m_template_db_dir_map) {
-        if (name != device_name && names_file(path, file_to_delete, file_name)) {
+    for (const std::string& name : names_in_file(m_template_db_dir_map, file_to_delete)) {
+        if (name != device_name) {
             gfpdb_debug("Found template name = %s", name.c_str());
             taken.remaining_templates.push_back(name);
         }
@@ -1435,7 +1527,7 @@ bool GFPDB_MGR::delete_db(std::string device_name, std::string db_dir) {
         taken.was_current = m_flash == iter4->second;
         if (taken.was_current)
             m_flash = nullptr;
-        db_dir_map.erase(device_name);
+        erase_dir_entry(db_dir_map, device_name);
         m_flash_db_active_dir_map.erase(device_name);
         m_flash_map.erase(iter4);
         log_map_sizes("After", db_dir_map.size(), m_flash_db_active_dir_map.size(),
@@ -1448,7 +1540,7 @@ bool GFPDB_MGR::delete_db(std::string device_name, std::string db_dir) {
         taken.user_template = m_user_flash_template_map[device_name];
         taken.template_path = m_template_db_dir_map[device_name];
         m_user_flash_template_map.erase(device_name);
-        m_template_db_dir_map.erase(device_name);
+        erase_dir_entry(m_template_db_dir_map, device_name);
         gfpdb_debug("After: m_user_flash_template_map->size() = %d",
                     static_cast<int>(m_user_flash_template_map.size()));
         gfpdb_debug("After: m_template_db_dir_map.size() = %d",

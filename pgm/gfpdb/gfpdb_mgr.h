@@ -7,8 +7,10 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -464,6 +466,22 @@ protected:
     std::map<std::string, GFPDB_USER_FLASH_TEMPLATE*> m_user_flash_template_map;
     std::map<std::string, std::string> m_template_db_dir_map;
 
+    // The names of a folder map's records by the case-folded last part of their file, so a
+    // save or delete finds the records sharing its file without walking the folder. The three
+    // calls below change a map and its index together; an index whose count of names is not
+    // its map's size is built again from the map before use.
+    struct FILE_INDEX {
+        std::unordered_map<std::string, std::set<std::string>> names;
+        size_t count = 0;
+    };
+    void set_dir_entry(std::map<std::string, std::string>& map, const std::string& name,
+                       const std::string& path);
+    void erase_dir_entry(std::map<std::string, std::string>& map, const std::string& name);
+    void clear_dir_map(std::map<std::string, std::string>& map);
+    // The names of `map` whose path names `file`, in name order.
+    std::vector<std::string> names_in_file(const std::map<std::string, std::string>& map,
+                                           const std::string& file);
+
     // An object made for a legacy device lives until the next lookup or creation; a record
     // of the flash map is only forgotten.
     void release_legacy_flash(bool show_all);
@@ -518,6 +536,10 @@ private:
         std::string template_path;
     };
     void put_back(TAKEN_RECORD& taken);
+    FILE_INDEX& file_index(const std::map<std::string, std::string>& map);
+    FILE_INDEX m_zorvane_file_index;
+    FILE_INDEX m_custom_file_index;
+    FILE_INDEX m_template_file_index;
     void discard(TAKEN_RECORD& taken);
     // Writes `file` again with the records the maps hold for it; false (refusal posted) when
     // the file system refuses.

@@ -594,7 +594,7 @@ bool GFPDB_QSPI_MGR::create_user_template_list(QSPI_FLASH_XML* flash_object, std
         if (m_user_flash_template_map.count(name))
             return false;
         m_user_flash_template_map[name] = user_flash_template.release();
-        m_template_db_dir_map[name] = xml_file;
+        set_dir_entry(m_template_db_dir_map, name, xml_file);
     }
     return true;
 }
@@ -650,8 +650,8 @@ void GFPDB_QSPI_MGR::clear_template_operation_list() {
 void GFPDB_QSPI_MGR::clear_flash_mapping_info() {
     m_family_info_map.clear();
     m_flash_mapping_info.clear();
-    m_flash_db_zorvane_dir_map.clear();
-    m_flash_db_custom_dir_map.clear();
+    clear_dir_map(m_flash_db_zorvane_dir_map);
+    clear_dir_map(m_flash_db_custom_dir_map);
     m_flash_db_active_dir_map.clear();
     for (auto& [name, flash] : m_flash_map)
         delete flash;
@@ -1029,7 +1029,7 @@ bool GFPDB_QSPI_MGR::write_template_xml_and_update_dir_map(GFPDB_FLASH* flash,
     if (!gfpdb_replace_xml_file(tree, file, db_dir))
         return false;
     remember_file(file);
-    m_template_db_dir_map[template_name] = file;
+    set_dir_entry(m_template_db_dir_map, template_name, file);
     return true;
 }
 

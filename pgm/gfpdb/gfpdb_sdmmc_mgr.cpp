@@ -252,8 +252,8 @@ bool GFPDB_SDMMC_MGR::update_flash_list(PGM_COMMON_XML_GFPDB_SDMMC_SDMMC_FLASH* 
 
 void GFPDB_SDMMC_MGR::clear_flash_mapping_info() {
     m_family_info_map.clear();
-    m_flash_db_zorvane_dir_map.clear();
-    m_flash_db_custom_dir_map.clear();
+    clear_dir_map(m_flash_db_zorvane_dir_map);
+    clear_dir_map(m_flash_db_custom_dir_map);
     m_flash_db_active_dir_map.clear();
     for (auto& entry : m_flash_map)
         delete entry.second;
