@@ -20,6 +20,7 @@
 #include <sstream>
 
 #include "cli/gfpdb_cli.h"
+#include "pgm/gfpdb/gfpdb_file_walk.h"
 #include "pgm/gfpdb/gfpdb_host_check.h"
 #include "pgm/gfpdb/gfpdb_qspi_mgr.h"
 #include "pgm/gfpdb/gfpdb_sdmmc_mgr.h"
@@ -139,86 +140,18 @@ std::vector<POSTED> posted_by(SESSION& session, const std::function<void()>& cal
     return posted;
 }
 
-// The device values that loading validates, in its order; SD/MMC devices have two of them.
-struct DEVICE_VALUE {
-    PGM_COMMON_XML_ENUM element;
-    GFPDB_FLASH_PARAM param;
-    bool number;
-    bool sdmmc;
-};
-const DEVICE_VALUE device_values[] = {
-    {PGM_COMMON_XML_ENUM_DEVICE_ID, GFPDB_FLASH_PARAM_ID, false, false},
-    {PGM_COMMON_XML_ENUM_DEVICE_IO_VOLTAGE, GFPDB_FLASH_PARAM_IO_VOLTAGE, false, true},
-    {PGM_COMMON_XML_ENUM_DEVICE_DENSITY, GFPDB_FLASH_PARAM_DENSITY, false, true},
-    {PGM_COMMON_XML_ENUM_TOTAL_DEVICE_DIE, GFPDB_FLASH_PARAM_TOTAL_DIE, true, false},
-    {PGM_COMMON_XML_ENUM_DUMMY_CLOCK_CYCLE, GFPDB_FLASH_PARAM_DUMMY_CLK_CYCLE, true, false},
-    {PGM_COMMON_XML_ENUM_DUMMY_CLOCK_CYCLE_X4, GFPDB_FLASH_PARAM_DUMMY_CLK_CYCLE_X4, true, false},
-};
-
-// The operations of a flow in run order: "SFL 2.3" is the third action of Program.
-const PGM_COMMON_XML_ENUM flow_operations[] = {
-    PGM_COMMON_XML_ENUM_INITIALIZATION, PGM_COMMON_XML_ENUM_PROGRAM, PGM_COMMON_XML_ENUM_ERASE,
-    PGM_COMMON_XML_ENUM_VERIFY_BLANKCHECK_EXAMINE, PGM_COMMON_XML_ENUM_TERMINATION};
-const PGM_COMMON_XML_ENUM flows[] = {PGM_COMMON_XML_ENUM_SFL, PGM_COMMON_XML_ENUM_SDM};
-
-// Walks a parsed file with the element paths of PGM_COMMON_XML::element_lines.
-class FILE_WALK {
+// Places every finding of a parsed file at its line, with what is allowed where a set exists.
+class FILE_WALK : public GFPDB_FILE_WALK {
 public:
-    FILE_WALK(SESSION& session, GFPDB_MGR* manager, const std::string& file, CONTENT& content)
-        : m_session(session),
-          m_manager(manager),
-          m_lines(PGM_COMMON_XML::element_lines(file)),
-          m_content(content) {}
-
-    void walk(const PGM_COMMON_XML_ELEMENT* root, const std::set<std::string>& templates) {
-        const std::string top = std::string(root->get_name()) + "[1]";
-        for (const Child& flash : children(root, top, PGM_COMMON_XML_ENUM_FLASH)) {
-            const Child info = first(flash, PGM_COMMON_XML_ENUM_DEVICE_INFO);
-            const Child name = first(info, PGM_COMMON_XML_ENUM_DEVICE_NAME);
-            const std::string device = text_of(name);
-            m_content.devices.push_back(device);
-            m_content.device_lines.push_back(line_of(name));
-            device_checks(info, "device " + device, templates);
-            flow_checks(first(flash, PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW), "device " + device);
-        }
-        for (const Child& user : children(root, top, PGM_COMMON_XML_ENUM_USER_TEMPLATE)) {
-            const Child name = first(user, PGM_COMMON_XML_ENUM_TEMPLATE_NAME);
-            m_content.templates.push_back(text_of(name));
-            m_content.template_lines.push_back(line_of(name));
-            flow_checks(first(user, PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW),
-                        "template " + text_of(name));
-        }
-    }
+    FILE_WALK(SESSION& session, GFPDB_MGR* manager, const std::string& file, CONTENT& content,
+              const std::set<std::string>& templates)
+        : GFPDB_FILE_WALK(*manager, file),
+          m_session(session),
+          m_content(content),
+          m_templates(templates) {}
 
 private:
-    struct Child {
-        const PGM_COMMON_XML_ELEMENT* element;
-        std::string path;
-    };
-
-    std::vector<Child> children(const PGM_COMMON_XML_ELEMENT* parent, const std::string& path,
-                                PGM_COMMON_XML_ENUM kind) const {
-        std::vector<Child> found;
-        if (!parent)
-            return found;
-        for (const PGM_COMMON_XML_ELEMENT* child : parent->get_childs(kind))
-            found.push_back({child, path + "/" + child->get_name() + "[" +
-                                        std::to_string(found.size() + 1) + "]"});
-        return found;
-    }
-    Child first(const Child& parent, PGM_COMMON_XML_ENUM kind) const {
-        const std::vector<Child> found = children(parent.element, parent.path, kind);
-        return found.empty() ? Child{nullptr, ""} : found.front();
-    }
-    unsigned line_of(const Child& child) const {
-        const auto at = m_lines.find(child.path);
-        return at == m_lines.end() ? 0 : at->second;
-    }
-    static std::string text_of(const Child& child) {
-        return child.element ? child.element->get_value_text() : std::string();
-    }
-
-    void add(const std::string& severity, const Child& at, const std::string& place,
+    void add(const std::string& severity, const ELEMENT& at, const std::string& place,
              const POSTED& posted, const std::string& allowed) {
         FINDING finding;
         finding.severity = severity;
@@ -230,101 +163,70 @@ private:
         m_content.findings.push_back(finding);
     }
 
-    void device_checks(const Child& info, const std::string& place,
-                       const std::set<std::string>& templates) {
-        const bool sdmmc = m_manager->get_flash_family() == DEV_FAMILY_SDMMC_FLASH;
-        for (const DEVICE_VALUE& value : device_values) {
-            if (sdmmc && !value.sdmmc)
-                continue;
-            const Child leaf = first(info, value.element);
-            const std::string text = text_of(leaf);
-            for (const POSTED& posted : posted_by(m_session, [&] {
-                     std::string error;
-                     if (value.number)
-                         m_manager->is_parameter_valid(
-                             value.param,
-                             static_cast<uint32_t>(std::strtoul(text.c_str(), nullptr, 10)),
-                             &error);
-                     else
-                         m_manager->is_parameter_valid(value.param, text, &error);
-                 }))
-                add(severity_of(posted), leaf, place, posted, allowed_values(m_manager, posted.id));
-        }
+    void device(const ELEMENT& info, const ELEMENT& name, const std::string& place) override {
+        m_content.devices.push_back(text_of(name));
+        m_content.device_lines.push_back(line_of(name));
         // Loading takes any name and template; the editor does not.
-        const Child name = first(info, PGM_COMMON_XML_ENUM_DEVICE_NAME);
         for (const POSTED& posted : posted_by(m_session, [&] {
                  std::string error;
-                 m_manager->is_parameter_valid(GFPDB_FLASH_PARAM_NAME, text_of(name), &error);
+                 m_manager.is_parameter_valid(GFPDB_FLASH_PARAM_NAME, text_of(name), &error);
              }))
             if (posted.id == GFPDB_INVALID_DEVICE_NAME_WITH_EMPTY_STRING_OR_SPECIAL_CHAR ||
                 posted.id == GFPDB_INVALID_DEVICE_NAME_CONFLICT_WITH_TEMPLATE)
                 add("note", name, place + ", refused by add", posted,
-                    allowed_values(m_manager, posted.id) + "; such as " +
+                    allowed_values(&m_manager, posted.id) + "; such as " +
                         suggested_name(text_of(name)));
-        if (sdmmc)
+        if (m_manager.get_flash_family() == DEV_FAMILY_SDMMC_FLASH)
             return;
-        const Child flow_template = first(info, PGM_COMMON_XML_ENUM_PROG_FLOW_TEMPLATE);
+        const ELEMENT flow_template = first(info, PGM_COMMON_XML_ENUM_PROG_FLOW_TEMPLATE);
         const std::string wanted = text_of(flow_template);
-        if (templates.count(wanted))
+        if (m_templates.count(wanted))
             return;
         for (const POSTED& posted : posted_by(m_session, [&] {
                  std::string error;
-                 m_manager->is_parameter_valid(GFPDB_FLASH_PARAM_PROG_FLOW_TEMPLATE, wanted,
-                                               &error);
+                 m_manager.is_parameter_valid(GFPDB_FLASH_PARAM_PROG_FLOW_TEMPLATE, wanted, &error);
              })) {
             std::string allowed;
-            for (const std::string& known : templates)
+            for (const std::string& known : m_templates)
                 allowed += (allowed.empty() ? "" : ", ") + known;
             add("note", flow_template, place + ", no such template", posted, allowed);
         }
     }
 
-    void flow_checks(const Child& programming_flow, const std::string& owner) {
-        for (PGM_COMMON_XML_ENUM flow : flows) {
-            const Child flow_element = first(programming_flow, flow);
-            for (size_t op = 0; op < std::size(flow_operations); ++op) {
-                const Child operation = first(flow_element, flow_operations[op]);
-                size_t number = 0;
-                for (const Child& action :
-                     children(operation.element, operation.path, PGM_COMMON_XML_ENUM_ACTION))
-                    action_checks(action, owner + ", " + pgm_common_xml_enum_name(flow) + " " +
-                                              std::to_string(op + 1) + "." +
-                                              std::to_string(++number));
-            }
-        }
+    void device_value(const ELEMENT& leaf, GFPDB_FLASH_PARAM param,
+                      const std::string& place) override {
+        for (const POSTED& posted : posted_by(m_session, [&] {
+                 std::string error;
+                 device_value_is_valid(param, text_of(leaf), &error);
+             }))
+            add(severity_of(posted), leaf, place, posted, allowed_values(&m_manager, posted.id));
     }
 
-    void action_checks(const Child& action, const std::string& place) {
-        PGM_COMMON_XML_ENUM type_kind = PGM_COMMON_XML_ENUM__INVALID__;
-        pgm_common_xml_enum_from_name(action.element->get_attribute_text("type"), &type_kind);
-        if (type_kind < PGM_COMMON_XML_ENUM_WRITE_REG || type_kind > PGM_COMMON_XML_ENUM_CUSTOM)
-            return;  // the schema refuses other types
-        const std::unique_ptr<GFPDB_ACTION> model(m_manager->create_action(
-            static_cast<GFPDB_ACT_TYPE>(type_kind - PGM_COMMON_XML_ENUM_WRITE_REG)));
-        for (GFPDB_ACT_PROPERTY property : model->get_property_enum_list()) {
-            const std::string element = property_element_name(property);
-            Child value{nullptr, ""};
-            for (const PGM_COMMON_XML_ELEMENT* child : action.element->get_all_childs())
-                if (!value.element && element == child->get_name())
-                    value = {child, action.path + "/" + element + "[1]"};
-            if (!value.element) {
-                add("warning", action, place,
-                    {0, MSG_POST_TYPE_WARNING,
-                     "no " + element + " element: loading drops the " +
-                         place.substr(0, place.find(','))},
-                    "");
-                continue;
-            }
-            for (const POSTED& posted : posted_by(m_session, [&] {
-                     std::string error;
-                     model->property_value_is_valid(property, text_of(value), &error);
-                 })) {
-                std::string allowed = allowed_values(m_manager, posted.id);
-                if (posted.id == GFPDB_INVALID_ACTION_BUS_WIDTH)
-                    for (const std::string& width : model->get_property_value_list(property))
-                        allowed += (allowed.empty() ? "" : ", ") + width;
-                add(severity_of(posted), value, place, posted, allowed);
-            }
+    void user_template(const ELEMENT& name, const std::string&) override {
+        m_content.templates.push_back(text_of(name));
+        m_content.template_lines.push_back(line_of(name));
+    }
+
+    void missing_property(const ELEMENT& action, GFPDB_ACT_PROPERTY property,
+                          const std::string& place) override {
+        add("warning", action, place,
+            {0, MSG_POST_TYPE_WARNING,
+             "no " + property_element_name(property) + " element: loading drops the " +
+                 place.substr(0, place.find(','))},
+            "");
+    }
+
+    void property_value(const ELEMENT& value, GFPDB_ACTION& model, GFPDB_ACT_PROPERTY property,
+                        const std::string& place) override {
+        for (const POSTED& posted : posted_by(m_session, [&] {
+                 std::string error;
+                 model.property_value_is_valid(property, text_of(value), &error);
+             })) {
+            std::string allowed = allowed_values(&m_manager, posted.id);
+            if (posted.id == GFPDB_INVALID_ACTION_BUS_WIDTH)
+                for (const std::string& width : model.get_property_value_list(property))
+                    allowed += (allowed.empty() ? "" : ", ") + width;
+            add(severity_of(posted), value, place, posted, allowed);
         }
     }
 
@@ -333,9 +235,8 @@ private:
     }
 
     SESSION& m_session;
-    GFPDB_MGR* m_manager;
-    const std::map<std::string, unsigned> m_lines;
     CONTENT& m_content;
+    const std::set<std::string>& m_templates;
 };
 
 // A folder of its own under the system's temporary folder, removed with this object.
@@ -583,7 +484,7 @@ CHECKED check_file(SESSION& session, REFERENCE& reference, const std::string& fi
             for (const PGM_COMMON_XML_ELEMENT* named :
                  user->get_childs(PGM_COMMON_XML_ENUM_TEMPLATE_NAME))
                 templates.insert(named->get_value_text());
-        FILE_WALK(session, manager, file, content).walk(root.get(), templates);
+        FILE_WALK(session, manager, file, content, templates).walk(root.get());
     }
     const LOAD_RESULT loaded = load(session, kind, file, content, reference.host_templates);
     for (const std::string& reason : loaded.skipped) {
