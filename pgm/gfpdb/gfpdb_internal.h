@@ -19,7 +19,7 @@
 
 // The condition text that a stringified, possibly multi-line source condition stands for.
 std::string gfpdb_condition_text(const char* stringified);
-[[noreturn]] void gfpdb_internal_error_on(const char* stringified, const char* source, int line);
+[[noreturn]] void gfpdb_internal_error_on(const char* stringified, const char* file, int line);
 
 // An internal error with a fixed text instead of a condition.
 #define GFPDB_FAIL(text, source) MSG_INTERNAL_ERROR::report(text, "GFPDB", source, __LINE__)

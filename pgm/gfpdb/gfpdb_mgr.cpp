@@ -302,8 +302,8 @@ std::string gfpdb_condition_text(const char* stringified) {
     return folded;
 }
 
-void gfpdb_internal_error_on(const char* stringified, const char* source, int line) {
-    MSG_INTERNAL_ERROR::report(gfpdb_condition_text(stringified).c_str(), "GFPDB", source, line);
+void gfpdb_internal_error_on(const char* stringified, const char* file, int line) {
+    MSG_INTERNAL_ERROR::report(gfpdb_condition_text(stringified).c_str(), "GFPDB", file, line);
 }
 
 void gfpdb_debug(const char* format, ...) {
