@@ -239,28 +239,6 @@ private:
     const std::set<std::string>& m_templates;
 };
 
-// A folder of its own under the system's temporary folder, removed with this object.
-class TEMP_FOLDER {
-public:
-    TEMP_FOLDER() {
-        std::error_code error;
-        std::string pattern = (fs::temp_directory_path(error) / "gfpdb-check-XXXXXX").string();
-        if (mkdtemp(pattern.data()))
-            m_path = FIO_PATH(pattern + "/").full_directory();
-    }
-    ~TEMP_FOLDER() {
-        std::error_code error;
-        if (!m_path.empty())
-            fs::remove_all(m_path, error);
-    }
-    TEMP_FOLDER(const TEMP_FOLDER&) = delete;
-    TEMP_FOLDER& operator=(const TEMP_FOLDER&) = delete;
-    const std::string& path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
-
 // What one load of the file kept, and what it said while reading the file.
 struct LOAD_RESULT {
     std::vector<std::string> devices;  // states in the order of CONTENT::devices
@@ -295,7 +273,7 @@ struct REFERENCE {
 LOAD_RESULT load(SESSION& session, const FILE_KIND& kind, const std::string& file,
                  const CONTENT& content, const std::set<std::string>& baseline) {
     LOAD_RESULT result;
-    TEMP_FOLDER folder;
+    SCRATCH_FOLDER folder("gfpdb-check");
     const std::string name = fs::path(file).filename().string();
     std::error_code error;
     if (!folder.path().empty())

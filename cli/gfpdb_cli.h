@@ -233,4 +233,18 @@ int run_add_sfdp(SESSION& session);
 // An SFDP dump file in any form it comes in, decoded; prints why and answers false when not.
 bool read_sfdp_file(const std::string& path, GFPDB_SFDP* sfdp);
 
+// A folder of its own under the system's temporary folder ("PREFIX-XXXXXX"), removed with this
+// object; path() is "" when it could not be made.
+class SCRATCH_FOLDER {
+public:
+    explicit SCRATCH_FOLDER(const std::string& prefix);
+    ~SCRATCH_FOLDER();
+    SCRATCH_FOLDER(const SCRATCH_FOLDER&) = delete;
+    SCRATCH_FOLDER& operator=(const SCRATCH_FOLDER&) = delete;
+    const std::string& path() const { return m_path; }
+
+private:
+    std::string m_path;
+};
+
 }  // namespace gfpdb_cli

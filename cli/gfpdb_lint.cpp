@@ -164,28 +164,6 @@ JSON findings_json(const std::vector<GFPDB_LINT_FINDING>& findings, LOCATOR* loc
     return list;
 }
 
-// A folder of its own under the system's temporary folder, removed with this object.
-class SCRATCH_FOLDER {
-public:
-    SCRATCH_FOLDER() {
-        std::error_code error;
-        std::string pattern = (fs::temp_directory_path(error) / "gfpdb-lint-XXXXXX").string();
-        if (mkdtemp(pattern.data()))
-            m_path = FIO_PATH(pattern + "/").full_directory();
-    }
-    ~SCRATCH_FOLDER() {
-        std::error_code error;
-        if (!m_path.empty())
-            fs::remove_all(m_path, error);
-    }
-    SCRATCH_FOLDER(const SCRATCH_FOLDER&) = delete;
-    SCRATCH_FOLDER& operator=(const SCRATCH_FOLDER&) = delete;
-    const std::string& path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
-
 std::set<std::string> disabled_rules(const SESSION& session) {
     return {session.options.disable.begin(), session.options.disable.end()};
 }
@@ -305,7 +283,7 @@ JSON lint_file(SESSION& session, const std::string& file) {
     PGM_COMMON_XML::check_xsd(file, session.host_dir + qspi_schema, first, rest);
     if (!first.empty() || !rest.empty())
         return JSON::array();  // not a QSPI file that loads: check says why
-    SCRATCH_FOLDER folder;
+    SCRATCH_FOLDER folder("gfpdb-lint");
     const std::string name = fs::path(file).filename().string();
     std::error_code error;
     if (folder.path().empty() ||

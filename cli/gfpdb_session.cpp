@@ -1,5 +1,6 @@
 // The run's folders, settings and message routing, and the device-family helpers.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -187,6 +188,20 @@ std::string family_label(DEV_FAMILY_ENUM family) {
     const PGMDEV_DEVICE_INFO* info = family_info(family);
     const std::string number = std::to_string(static_cast<int>(family));
     return info ? info->get_name() + " (" + number + ")" : number;
+}
+
+SCRATCH_FOLDER::SCRATCH_FOLDER(const std::string& prefix) {
+    std::error_code error;
+    std::string pattern =
+        (std::filesystem::temp_directory_path(error) / (prefix + "-XXXXXX")).string();
+    if (mkdtemp(pattern.data()))
+        m_path = FIO_PATH(pattern + "/").full_directory();
+}
+
+SCRATCH_FOLDER::~SCRATCH_FOLDER() {
+    std::error_code error;
+    if (!m_path.empty())
+        std::filesystem::remove_all(m_path, error);
 }
 
 }  // namespace gfpdb_cli
