@@ -25,26 +25,6 @@ const std::string reserved_suffix =
     "' is invalid as it conflicts with the reserved name for the programming flow template.";
 const std::string existing_suffix = "' is invalid as it already exist in the device database.";
 
-// One verdict of a validator: with an error pointer the text and the warning, without one
-// the same verdict in silence.
-void expect_verdict(GFPDB_MGR& mgr, GFPDB_FLASH_PARAM param, const std::string& value,
-                    unsigned warning, const std::string& text) {
-    SCOPED_TRACE("value '" + value + "'");
-    MESSAGE_RECORDER recorder;
-    EXPECT_EQ(mgr.is_parameter_valid(param, value, nullptr), warning == 0);
-    EXPECT_TRUE(recorder.posted.empty());
-    std::string error = "untouched";
-    EXPECT_EQ(mgr.is_parameter_valid(param, value, &error), warning == 0);
-    EXPECT_EQ(error, warning == 0 ? "untouched" : text);
-    if (warning == 0) {
-        EXPECT_TRUE(recorder.posted.empty());
-        return;
-    }
-    ASSERT_EQ(recorder.ids(), std::vector<unsigned>{warning});
-    EXPECT_EQ(recorder.posted[0].type, MSG_POST_TYPE_WARNING);
-    EXPECT_EQ(recorder.posted[0].text, text);
-}
-
 TEST_F(MgrBase, NameRulesFireInOrderWithTheirWarningAndText) {
     struct CASE {
         const char* name;

@@ -1,8 +1,6 @@
 // QSPI actions: property lists and defaults per type, the value rules with their warnings and
-// error texts, conversions, bus-width lists and editor flags.
-#include <algorithm>
+// error texts, and conversions.
 #include <map>
-#include <memory>
 
 #include "pgm/gfpdb/gfpdb_qspi_action.h"
 #include "support/test_support.h"
@@ -293,46 +291,12 @@ TEST(QspiActionConversion, ValueAsWord) {
     }
 }
 
-TEST(QspiActionConversion, ValueAsByteArray) {
+// Only bus widths have a list of values; asking another property for one is a fault.
+TEST(QspiActionBusWidth, OtherPropertiesHaveNoValueList) {
     GFPDB_QSPI_ACTION action(GFPDB_ACT_TYPE_WRITE_REGISTER);
-    uint32_t size = 99;
-    bool ok = true;
-    const GFPDB_ACT_PROPERTY data = GFPDB_ACT_PROPERTY_WRITE_REG_DATA;
-    EXPECT_EQ(action.get_property_value_in_byte_array(data, &size, &ok), nullptr);  // unset
-    EXPECT_EQ(size, 0u);
-    EXPECT_FALSE(ok);
-    action.set_property_value(data, "0x9F 7");
-    std::unique_ptr<unsigned char[]> bytes(
-        action.get_property_value_in_byte_array(data, &size, &ok));
-    ASSERT_TRUE(bytes && ok && size == 2);
-    EXPECT_EQ(bytes[0] << 8 | bytes[1], 0x9F07);
-}
-
-// ---------------------------------------------------------------------------------------------
-// Bus widths and editor flags
-
-TEST(QspiActionBusWidth, OnlyBusWidthPropertiesListTheirSingleValue) {
-    GFPDB_QSPI_ACTION action(GFPDB_ACT_TYPE_WRITE_REGISTER);
-    for (int p : {4, 12, 37})
-        EXPECT_EQ(action.get_property_value_list(property(p)), std::vector<std::string>{"1-1"});
-    for (int p : {20, 30})
-        EXPECT_EQ(action.get_property_value_list(property(p)), std::vector<std::string>{"1-1-1"});
     for (int p : {3, 40})
         EXPECT_DEATH(action.get_property_value_list(property(p)),
                      literal("Unknown action property enum"));
-}
-
-TEST(QspiActionFlags, SingleValuePropertiesAreReadOnlyAndFileNumbersAreKnown) {
-    GFPDB_QSPI_ACTION action(GFPDB_ACT_TYPE_CUSTOM);
-    const std::vector<int> fixed = {4, 12, 17, 20, 30, 37};
-    const std::vector<int> numbers = {3, 10, 11, 17, 18, 19, 27, 28, 29, 34, 35, 36};
-    for (int p = 0; p <= GFPDB_ACT_PROPERTY_COUNT; ++p) {  // one past the end too
-        SCOPED_TRACE("property " + std::to_string(p));
-        const bool is_fixed = std::find(fixed.begin(), fixed.end(), p) != fixed.end();
-        const bool is_number = std::find(numbers.begin(), numbers.end(), p) != numbers.end();
-        EXPECT_EQ(action.property_value_is_enable(property(p)), !is_fixed);
-        EXPECT_EQ(GFPDB_QSPI_ACTION::property_is_number(property(p)), is_number);
-    }
 }
 
 }  // namespace

@@ -135,21 +135,6 @@ TEST_F(QspiLoading, UserDevicesAreRemovableAndKnowTheirFolder) {
 const std::string reusing_built_in_name =
     device_xml("USR1") + device_xml("GF25M064L") + device_xml("USR2") + template_xml("Flow_a");
 
-TEST_F(QspiLoading, HostFileReusingABuiltInNameStopsAtIt) {
-    write_host_file("pgm_flash_dup.xml", reusing_built_in_name);
-    MESSAGE_RECORDER recorder;
-    auto mgr = load();
-    ASSERT_EQ(recorder.ids(), std::vector<unsigned>{20482});
-    EXPECT_EQ(recorder.posted[0].type, MSG_POST_TYPE_ERROR);
-    EXPECT_EQ(recorder.posted[0].text, "Found duplicate flash device names 'GF25M064L' in the " +
-                                           host_dir() + " directory.");
-    EXPECT_TRUE(mgr->device_exist_in_db("USR1", true));
-    EXPECT_FALSE(mgr->device_exist_in_db("USR2", true));
-    EXPECT_TRUE(mgr->get_user_template_list().empty());
-    // The built-in device is untouched.
-    EXPECT_FALSE(mgr->get_flash("GF25M064L", true)->get_flash_removable_permission());
-}
-
 TEST_F(QspiLoading, CustomFileReusingABuiltInNameReplacesIt) {
     write_custom_file("pgm_flash_dup.xml", reusing_built_in_name);
     MESSAGE_RECORDER recorder;
@@ -168,72 +153,71 @@ TEST_F(QspiLoading, CustomFileReusingABuiltInNameReplacesIt) {
     EXPECT_EQ(mgr->m_flash_db_active_dir_map.at("GF25M064L"), custom_dir() + "pgm_flash_dup.xml");
 }
 
-TEST_F(QspiLoading, DuplicateWithinTheCustomFolderStopsItsFile) {
-    write_custom_file("pgm_flash_a.xml", device_xml("SAME"));
-    write_custom_file("pgm_flash_b.xml", device_xml("SAME") + device_xml("LATER"));
-    MESSAGE_RECORDER recorder;
-    auto mgr = load();
-    EXPECT_EQ(recorder.ids(), std::vector<unsigned>{20482});
-    EXPECT_EQ(mgr->m_flash_db_custom_dir_map.at("SAME"), custom_dir() + "pgm_flash_a.xml");
-    EXPECT_FALSE(mgr->device_exist_in_db("LATER", true));
-}
-
-TEST_F(QspiLoading, InvalidDeviceKeepsTheEarlierOnesAndDropsTheRest) {
-    DEVICE_XML bad{"BAD"};
-    bad.id = "0x20 0x1BA";
-    write_custom_file("pgm_flash_a.xml", device_xml("GOOD") + device_xml(bad) +
-                                             device_xml("AFTER") + template_xml("Flow_a"));
-    write_custom_file("pgm_flash_b.xml", device_xml("NEXT_FILE"));
-    MESSAGE_RECORDER recorder;
-    auto mgr = load();
-    ASSERT_EQ(recorder.ids(), std::vector<unsigned>{20477});
-    EXPECT_EQ(recorder.posted[0].text,
-              "Device ID '0x20 0x1BA' is invalid. It either contains an empty string or special "
-              "characters, or it is not in the list of byte formats.");
-    EXPECT_TRUE(mgr->device_exist_in_db("GOOD", true));
-    for (const char* name : {"BAD", "AFTER"})
-        EXPECT_FALSE(mgr->device_exist_in_db(name, true)) << name;
-    EXPECT_TRUE(mgr->get_user_template_list().empty());
-    EXPECT_TRUE(mgr->device_exist_in_db("NEXT_FILE", true));
-}
-
-TEST_F(QspiLoading, EveryInvalidValueOfADeviceIsReported) {
-    DEVICE_XML bad{"BAD"};
-    bad.voltage = "3.3V";
-    bad.density = "3Mb";
-    bad.die = 0;
-    bad.dummy = 16;
-    bad.dummy_x4 = 17;
-    write_custom_file("pgm_flash_a.xml", device_xml(bad));
-    MESSAGE_RECORDER recorder;
-    auto mgr = load();
-    EXPECT_EQ(recorder.ids(), (std::vector<unsigned>{20476, 20478, 20479, 20543, 20543}));
-    EXPECT_FALSE(mgr->device_exist_in_db("BAD", true));
-}
-
-TEST_F(QspiLoading, TemplateWithAnInvalidCommandIsDroppedAlone) {
-    write_custom_file("pgm_flash_t.xml", template_xml("Flow_a") +
-                                             template_xml("Flow_bad", write_reg_action("0x100")) +
-                                             template_xml("Flow_c"));
-    MESSAGE_RECORDER recorder;
-    auto mgr = load();
-    ASSERT_EQ(recorder.ids(), std::vector<unsigned>{20486});
-    EXPECT_EQ(recorder.posted[0].text,
-              "Action command '0x100' is invalid. It either contains an empty string or special "
-              "characters, or it is not in the list of byte formats.");
-    EXPECT_EQ(mgr->get_user_template_list(), (std::vector<std::string>{"Flow_a", "Flow_c"}));
-    EXPECT_EQ(mgr->m_template_db_dir_map.count("Flow_bad"), 0u);
-}
-
-TEST_F(QspiLoading, FirstTemplateOfANameWinsAndEndsTheLaterFilesTemplates) {
-    write_host_file("pgm_flash_a.xml", template_xml("Flow_a"));
-    write_custom_file("pgm_flash_b.xml",
-                      template_xml("Flow_b") + template_xml("Flow_a") + template_xml("Flow_c"));
-    MESSAGE_RECORDER recorder;
-    auto mgr = load();
-    EXPECT_TRUE(recorder.posted.empty());
-    EXPECT_EQ(mgr->get_user_template_list(), (std::vector<std::string>{"Flow_a", "Flow_b"}));
-    EXPECT_EQ(mgr->m_template_db_dir_map.at("Flow_a"), host_dir() + "pgm_flash_a.xml");
+// A fault in a user file: what precedes it loads, what follows it in that file does not (a
+// template ends only the templates after it), and the next file loads whole.
+TEST_F(QspiLoading, FaultInAUserFileDropsWhatFollowsItInThatFile) {
+    auto device = [](const char* name, void (*change)(DEVICE_XML&)) {
+        DEVICE_XML d{name};
+        change(d);
+        return device_xml(d);
+    };
+    const std::string bad_id = device("BAD", [](DEVICE_XML& d) { d.id = "0x20 0x1BA"; });
+    const std::string bad_values = device("BAD", [](DEVICE_XML& d) {
+        d.voltage = "3.3V";
+        d.density = "3Mb";
+        d.die = 0;
+        d.dummy = 16;
+        d.dummy_x4 = 17;
+    });
+    // Too short for the line-break escape.
+    const std::string short_text =
+        device("BAD", [](DEVICE_XML& d) { d.sfl_erase_actions = custom_action("x"); });
+    using NAMES = std::vector<std::string>;
+    auto expect_load = [&](const std::string& host, const std::string& custom_a,
+                           const std::string& custom_b, const std::vector<unsigned>& ids,
+                           const char* posted, const NAMES& loaded, const NAMES& dropped,
+                           const NAMES& templates) {
+        fs::remove_all(custom_dir());
+        fs::create_directories(custom_dir());
+        fs::remove(host_dir() + "pgm_flash_h.xml");
+        const std::pair<std::string, std::string> files[] = {
+            {host_dir() + "pgm_flash_h.xml", host},
+            {custom_dir() + "pgm_flash_a.xml", custom_a},
+            {custom_dir() + "pgm_flash_b.xml", custom_b}};
+        for (const auto& [path, body] : files) {
+            if (!body.empty())
+                write_file(path, qspi_file(body));
+        }
+        MESSAGE_RECORDER recorder;
+        auto mgr = load();
+        ASSERT_EQ(recorder.ids(), ids);
+        if (!ids.empty()) {
+            EXPECT_NE(recorder.posted[0].text.find(posted), std::string::npos)
+                << recorder.posted[0].text;
+        }
+        for (const std::string& name : loaded)
+            EXPECT_TRUE(mgr->device_exist_in_db(name, true)) << name;
+        for (const std::string& name : dropped)
+            EXPECT_FALSE(mgr->device_exist_in_db(name, true)) << name;
+        EXPECT_EQ(mgr->get_user_template_list(), templates);
+    };
+    expect_load(reusing_built_in_name, "", "", {20482}, "names 'GF25M064L' in the ", {"USR1"},
+                {"USR2"}, {});
+    expect_load("", device_xml("SAME"), device_xml("SAME") + device_xml("LATER"), {20482}, "'SAME'",
+                {"SAME"}, {"LATER"}, {});
+    expect_load("", device_xml("GOOD") + bad_id + device_xml("AFTER") + template_xml("Flow_a"),
+                device_xml("NEXT_FILE"), {20477}, "Device ID '0x20 0x1BA' is invalid.",
+                {"GOOD", "NEXT_FILE"}, {"BAD", "AFTER"}, {});
+    expect_load("", bad_values, "", {20476, 20478, 20479, 20543, 20543}, "'3.3V'", {}, {"BAD"}, {});
+    expect_load("", device_xml("GOOD") + short_text, "", {20509}, "pgm_flash_a.xml", {"GOOD"},
+                {"BAD"}, {});
+    expect_load("",
+                template_xml("Flow_a") + template_xml("Flow_bad", write_reg_action("0x100")) +
+                    template_xml("Flow_c"),
+                "", {20486}, "Action command '0x100' is invalid.", {}, {}, {"Flow_a", "Flow_c"});
+    expect_load(template_xml("Flow_a"), "",
+                template_xml("Flow_b") + template_xml("Flow_a") + template_xml("Flow_c"), {}, "",
+                {}, {}, {"Flow_a", "Flow_b"});
 }
 
 TEST_F(QspiLoading, CustomFolderEqualToTheHostFolderIsReadOnce) {
@@ -249,21 +233,6 @@ TEST_F(QspiLoading, CustomFolderEqualToTheHostFolderIsReadOnce) {
         for (const std::string& line : recorder.debug)
             EXPECT_EQ(line.find("custom directory"), std::string::npos) << line;
     }
-}
-
-// A description its file holds must be long enough to read; the warning names the file.
-TEST_F(QspiLoading, ShortDescriptionDropsItsDevice) {
-    DEVICE_XML bad{"BAD"};
-    bad.sfl_erase_actions = custom_action("x");  // too short for the line-break escape
-    write_custom_file("pgm_flash_a.xml", device_xml("GOOD") + device_xml(bad));
-    MESSAGE_RECORDER recorder;
-    auto mgr = load();
-    ASSERT_EQ(recorder.ids(), std::vector<unsigned>{20509});
-    EXPECT_NE(recorder.posted[0].text.find("'x"), std::string::npos) << recorder.posted[0].text;
-    EXPECT_NE(recorder.posted[0].text.find(custom_dir() + "pgm_flash_a.xml"), std::string::npos)
-        << recorder.posted[0].text;
-    EXPECT_TRUE(mgr->device_exist_in_db("GOOD", true));
-    EXPECT_FALSE(mgr->device_exist_in_db("BAD", true));
 }
 
 TEST_F(QspiLoading, DescriptionEscapesBecomeLineBreaks) {
@@ -417,30 +386,6 @@ TEST_F(QspiQueries, OperationEditingPermission) {
 // ---------------------------------------------------------------------------------------------
 // Validation
 
-// One verdict of a validator, for a text or a number: with an error pointer the text handed
-// back and the warning (posted: the catalogue text, when it differs), without one silence.
-template <typename VALUE>
-void check_value(GFPDB_MGR& mgr, GFPDB_FLASH_PARAM param, VALUE value, unsigned warning = 0,
-                 const std::string& error = "", const std::string& posted = "") {
-    MESSAGE_RECORDER recorder;
-    std::string handed = "untouched";
-    EXPECT_EQ(mgr.is_parameter_valid(param, value, &handed), warning == 0);
-    EXPECT_EQ(handed, warning == 0 ? "untouched" : error);
-    if (warning != 0) {
-        ASSERT_EQ(recorder.ids(), std::vector<unsigned>{warning});
-        EXPECT_EQ(recorder.posted[0].text, posted.empty() ? error : posted);
-    }
-    recorder.clear();
-    EXPECT_EQ(mgr.is_parameter_valid(param, value, nullptr), warning == 0);
-    EXPECT_TRUE(recorder.posted.empty());
-}
-
-void check(GFPDB_MGR& mgr, GFPDB_FLASH_PARAM param, const std::string& value, unsigned warning = 0,
-           const std::string& error = "", const std::string& posted = "") {
-    SCOPED_TRACE("parameter " + std::to_string(param) + " '" + value + "'");
-    check_value<const std::string&>(mgr, param, value, warning, error, posted);
-}
-
 std::string id_error(const std::string& id) {
     return "Device ID '" + id +
            "' is invalid. It either contains an empty string or special characters, or it is not "
@@ -450,9 +395,9 @@ std::string id_error(const std::string& id) {
 TEST_F(QspiValidation, DeviceIdIsADataList) {
     auto mgr = load();
     // The data-list grammar, whose edges the base's own tests cover.
-    check(*mgr, GFPDB_FLASH_PARAM_ID, "0xEF 0x40 0x18");
+    expect_verdict(*mgr, GFPDB_FLASH_PARAM_ID, "0xEF 0x40 0x18");
     for (const char* id : {"", "0x20 256", "   "})
-        check(*mgr, GFPDB_FLASH_PARAM_ID, id, 20477, id_error(id));
+        expect_verdict(*mgr, GFPDB_FLASH_PARAM_ID, id, 20477, id_error(id));
 }
 
 TEST_F(QspiValidation, NumbersOfTheDevice) {
@@ -482,7 +427,7 @@ TEST_F(QspiValidation, NumbersOfTheDevice) {
     auto mgr = load();
     for (const CASE& c : cases) {
         SCOPED_TRACE("parameter " + std::to_string(c.param) + " value " + std::to_string(c.value));
-        check_value(*mgr, c.param, c.value, c.warning, c.error, c.posted);
+        expect_value_verdict(*mgr, c.param, c.value, c.warning, c.error, c.posted);
     }
     std::string error;
     EXPECT_DEATH(mgr->is_parameter_valid(GFPDB_FLASH_PARAM_NAME, 1u, &error),
@@ -495,7 +440,8 @@ TEST_F(QspiValidation, EveryParameterIsKnown) {
         EXPECT_TRUE(mgr->is_parameter_valid(static_cast<GFPDB_FLASH_PARAM>(p))) << p;
     EXPECT_FALSE(mgr->is_parameter_valid(static_cast<GFPDB_FLASH_PARAM>(9)));
     // The base's own parameters still go to the base, whose rules its own tests cover.
-    check(*mgr, GFPDB_FLASH_PARAM_DENSITY, "4096Mb", 20478, "Device density '4096Mb' is invalid.");
+    expect_verdict(*mgr, GFPDB_FLASH_PARAM_DENSITY, "4096Mb", 20478,
+                   "Device density '4096Mb' is invalid.");
 }
 
 TEST_F(QspiValidation, TemplateNameRulesInOrder) {
@@ -532,8 +478,8 @@ TEST_F(QspiValidation, TemplateNameRulesInOrder) {
         // The text handed back for a device name has always been spelled "Tempate".
         if (c.warning == 20675)
             error = "Tempate name '" + c.name + c.suffix;
-        check(*mgr, GFPDB_FLASH_PARAM_TEMPLATE_NAME, c.name, c.warning, error,
-              "Template name '" + c.name + c.suffix);
+        expect_verdict(*mgr, GFPDB_FLASH_PARAM_TEMPLATE_NAME, c.name, c.warning, error,
+                       "Template name '" + c.name + c.suffix);
     }
 }
 
@@ -542,18 +488,19 @@ TEST_F(QspiValidation, ProgrammingFlowTemplateRules) {
     auto mgr = load();
     const auto flow = GFPDB_FLASH_PARAM_PROG_FLOW_TEMPLATE;
     auto rejected = [&](const std::string& name) {
-        check(*mgr, flow, name, 20481, "Programming flow template '" + name + "' is invalid.");
+        expect_verdict(*mgr, flow, name, 20481,
+                       "Programming flow template '" + name + "' is invalid.");
     };
     for (const std::string& name :
          {vendors[0], vendors[1], vendors[2], vendors[3], std::string("Alpha")})
-        check(*mgr, flow, name);
+        expect_verdict(*mgr, flow, name);
     for (const char* name : {"", "micron", "alpha", "Gone_flow"})
         rejected(name);
 
     // The record being edited may keep the template it follows, and only while it is current.
     GFPDB_FLASH* flash = mgr->create_flash("NEW1");
     flash->set_parameter_value(GFPDB_FLASH_PARAM_PROG_FLOW_TEMPLATE, std::string("Gone_flow"));
-    check(*mgr, flow, "Gone_flow");
+    expect_verdict(*mgr, flow, "Gone_flow");
     flash->set_parameter_value(GFPDB_FLASH_PARAM_PROG_FLOW_TEMPLATE, std::string(""));
     rejected("");
     flash->set_parameter_value(GFPDB_FLASH_PARAM_PROG_FLOW_TEMPLATE, std::string("Gone_flow"));

@@ -44,12 +44,21 @@ COPIED = ["CMakeLists.txt", "README.md", "cmake", "pgm", "h", "host", "cli", "da
 STRING = re.compile(r'"(?:\\.|[^"\\])*"|\'(?:\\.|[^\'\\])\'')
 CMP = {"==": ["!="], "!=": ["=="], "<": ["<=", ">="], "<=": ["<", ">"], ">": [">=", "<="],
        ">=": [">", "<"]}
+
+
+def moved(literal, rng):
+    """An integer literal changed by one; a C++ octal literal (07777) stays octal."""
+    octal = len(literal) > 1 and literal[0] == "0" and literal[1] not in "xX"
+    value = int(literal, 8 if octal else 0)
+    value += 1 if value == 0 else rng.choice([1, -1])
+    return "0" + format(value, "o") if octal else str(value)
+
+
 OPERATORS = [
     ("cmp", re.compile(r"(?<= )(==|!=|<=|>=|<|>)(?= )"), lambda s, r: r.choice(CMP[s])),
     ("not", re.compile(r"(?<![!=<>\w)\]])!(?!=)"), lambda s, r: ""),
     ("logic", re.compile(r"(?<= )(&&|\|\|)(?= )"), lambda s, r: "||" if s == "&&" else "&&"),
-    ("const", re.compile(r"(?<![\w.])(0x[0-9A-Fa-f]+|\d+)(?![\w.'])"),
-     lambda s, r: str(int(s, 0) + (1 if int(s, 0) == 0 else r.choice([1, -1])))),
+    ("const", re.compile(r"(?<![\w.])(0x[0-9A-Fa-f]+|\d+)(?![\w.'])"), lambda s, r: moved(s, r)),
     ("bool", re.compile(r"(?<=return )(true|false)(?=;)"),
      lambda s, r: "false" if s == "true" else "true"),
 ]

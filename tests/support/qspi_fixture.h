@@ -297,6 +297,38 @@ inline void expect_five_operations_in_order(const std::vector<GFPDB_OPERATION*>*
 }
 
 // ---------------------------------------------------------------------------------------------
+// Validators
+
+// One verdict of a validator, for a text or a number: with an error pointer the text handed
+// back and the warning (posted: the catalogue text, when it differs), without one the same
+// verdict in silence.
+template <typename VALUE>
+void expect_value_verdict(GFPDB_MGR& mgr, GFPDB_FLASH_PARAM param, const VALUE& value,
+                          unsigned warning = 0, const std::string& error = "",
+                          const std::string& posted = "") {
+    MESSAGE_RECORDER recorder;
+    EXPECT_EQ(mgr.is_parameter_valid(param, value, nullptr), warning == 0);
+    EXPECT_TRUE(recorder.posted.empty());
+    std::string handed = "untouched";
+    EXPECT_EQ(mgr.is_parameter_valid(param, value, &handed), warning == 0);
+    EXPECT_EQ(handed, warning == 0 ? "untouched" : error);
+    if (warning == 0) {
+        EXPECT_TRUE(recorder.posted.empty());
+        return;
+    }
+    ASSERT_EQ(recorder.ids(), std::vector<unsigned>{warning});
+    EXPECT_EQ(recorder.posted[0].type, MSG_POST_TYPE_WARNING);
+    EXPECT_EQ(recorder.posted[0].text, posted.empty() ? error : posted);
+}
+
+inline void expect_verdict(GFPDB_MGR& mgr, GFPDB_FLASH_PARAM param, const std::string& value,
+                           unsigned warning = 0, const std::string& error = "",
+                           const std::string& posted = "") {
+    SCOPED_TRACE("parameter " + std::to_string(param) + " '" + value + "'");
+    expect_value_verdict(mgr, param, value, warning, error, posted);
+}
+
+// ---------------------------------------------------------------------------------------------
 // Fixture
 
 // A host folder with the bundled data and an empty custom folder for each test; settings and
