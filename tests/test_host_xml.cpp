@@ -131,25 +131,6 @@ TEST_F(HostXml, UnreadableFilesAreErrors) {
     EXPECT_NE(parsed.error, "");
 }
 
-TEST_F(HostXml, ParsingBuildsTheTypedTree) {
-    const std::string file = m_dir / "two.xml";
-    write_file(file, two_names);
-    ASSERT_EQ(check(file), "");
-    PARSED parsed = parse(file, m_xsd, false);
-    EXPECT_EQ(parsed.error, "");
-    EXPECT_EQ(parsed.warning, "");
-    auto* root = dynamic_cast<TEST_ROOT*>(parsed.root.get());
-    ASSERT_NE(root, nullptr);
-    EXPECT_EQ(root->version, 2u);
-    EXPECT_EQ(root->type, PGM_COMMON_XML_ENUM_ERASE);
-    ASSERT_EQ(root->names.size(), 2u);
-    EXPECT_EQ(static_cast<TEST_NAME*>(root->names[0])->value, "first");
-    EXPECT_EQ(static_cast<TEST_NAME*>(root->names[1])->value, "second");
-    ASSERT_EQ(root->delays.size(), 1u);
-    EXPECT_EQ(static_cast<TEST_DELAY*>(root->delays[0])->value, 5u);
-    EXPECT_EQ(static_cast<TEST_DELAY*>(root->delays[0])->unit, "ms");
-}
-
 TEST_F(HostXml, CountProblemsAndBadContentAreReported) {
     const std::string file = m_dir / "odd.xml";
     write_file(file,

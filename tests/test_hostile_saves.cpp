@@ -34,60 +34,36 @@ protected:
 // Values a file cannot give back
 
 TEST_F(HostileSaves, ValueAFileCannotGiveBackIsRefusedBeforeAnythingIsTouched) {
+    const int NAME = -1, TEMPLATE = -2;  // instead of an action type: the record's own text
     struct CASE {
         const char* what;
-        void (*change)(GFPDB_FLASH* flash);
+        int type;
+        GFPDB_ACT_PROPERTY property;
+        const char* value;
         unsigned warning;
         const char* reason;
     };
+    const auto DESCRIPTION = GFPDB_ACT_PROPERTY_CUSTOM_DESCRIPTION;
+    const auto NONE = static_cast<GFPDB_ACT_PROPERTY>(GFPDB_ACT_PROPERTY_COUNT);
+    const char* const not_text = "(not text a database file can hold)";
     const CASE cases[] = {
-        {"control character in a description",
-         [](GFPDB_FLASH* f) {
-             first_action(f, GFPDB_PROG_FLOW_TYPE_SFL, GFPDB_ACT_TYPE_CUSTOM)
-                 ->set_property_value(GFPDB_ACT_PROPERTY_CUSTOM_DESCRIPTION, "Erase\x01 data");
-         },
-         20509, "(not text a database file can hold)"},
-        {"bytes that are no UTF-8 in data naming the .jic file",
-         [](GFPDB_FLASH* f) {
-             first_action(f, GFPDB_PROG_FLOW_TYPE_SFL, GFPDB_ACT_TYPE_WRITE_DATA)
-                 ->set_property_value(GFPDB_ACT_PROPERTY_WRITE_DATA_DATA, "from .jic \xFF\xFE");
-         },
-         20496, "(not text a database file can hold)"},
-        {"backslash before n in a description",
-         [](GFPDB_FLASH* f) {
-             first_action(f, GFPDB_PROG_FLOW_TYPE_SFL, GFPDB_ACT_TYPE_CUSTOM)
-                 ->set_property_value(GFPDB_ACT_PROPERTY_CUSTOM_DESCRIPTION, "See C:\\new");
-         },
-         20509, "(a backslash before n reads back as a line break)"},
-        {"template the record follows, with a control character",
-         [](GFPDB_FLASH* f) {
-             f->set_parameter_value(GFPDB_FLASH_PARAM_PROG_FLOW_TEMPLATE, std::string("Mi\x02"));
-         },
-         20481, "(not text a database file can hold)"},
-        {"number of 33 bits",
-         [](GFPDB_FLASH* f) {
-             first_action(f, GFPDB_PROG_FLOW_TYPE_SFL, GFPDB_ACT_TYPE_WRITE_REGISTER)
-                 ->set_property_value(GFPDB_ACT_PROPERTY_WRITE_REG_DELAY, "4294967296");
-         },
+        {"control character", GFPDB_ACT_TYPE_CUSTOM, DESCRIPTION, "Erase\x01 data", 20509,
+         not_text},
+        {"no UTF-8 in data naming the .jic file", GFPDB_ACT_TYPE_WRITE_DATA,
+         GFPDB_ACT_PROPERTY_WRITE_DATA_DATA, "from .jic \xFF\xFE", 20496, not_text},
+        {"backslash before n", GFPDB_ACT_TYPE_CUSTOM, DESCRIPTION, "See C:\\new", 20509,
+         "(a backslash before n reads back as a line break)"},
+        {"template with a control character", TEMPLATE, NONE, "Mi\x02", 20481, not_text},
+        {"33 bits", GFPDB_ACT_TYPE_WRITE_REGISTER, GFPDB_ACT_PROPERTY_WRITE_REG_DELAY, "4294967296",
          20500, "4294967296"},
-        {"hexadecimal number of 33 bits",
-         [](GFPDB_FLASH* f) {
-             first_action(f, GFPDB_PROG_FLOW_TYPE_SFL, GFPDB_ACT_TYPE_ERASE)
-                 ->set_property_value(GFPDB_ACT_PROPERTY_ERASE_DELAY, "0x100000000");
-         },
-         20500, "(more than 32 bits)"},
-        {"description too short to read back",
-         [](GFPDB_FLASH* f) {
-             first_action(f, GFPDB_PROG_FLOW_TYPE_SFL, GFPDB_ACT_TYPE_CUSTOM)
-                 ->set_property_value(GFPDB_ACT_PROPERTY_CUSTOM_DESCRIPTION, "x");
-         },
-         20509, "'x"},
+        {"33 bits in hexadecimal", GFPDB_ACT_TYPE_ERASE, GFPDB_ACT_PROPERTY_ERASE_DELAY,
+         "0x100000000", 20500, "(more than 32 bits)"},
+        {"description too short to read back", GFPDB_ACT_TYPE_CUSTOM, DESCRIPTION, "x", 20509,
+         "'x"},
         // The name becomes part of the file's name: a separator or no name at all is refused.
-        {"separator in the name", [](GFPDB_FLASH* f) { f->set_name("sub/dev"); }, 20473,
-         "special characters"},
-        {"backslash in the name", [](GFPDB_FLASH* f) { f->set_name("a\\b"); }, 20473,
-         "special characters"},
-        {"no name", [](GFPDB_FLASH* f) { f->set_name(""); }, 20473, "special characters"},
+        {"separator in the name", NAME, NONE, "sub/dev", 20473, "special characters"},
+        {"backslash in the name", NAME, NONE, "a\\b", 20473, "special characters"},
+        {"no name", NAME, NONE, "", 20473, "special characters"},
     };
     auto mgr = load();
     GFPDB_FLASH* saved = new_device(*mgr, "DEV1");
@@ -98,7 +74,13 @@ TEST_F(HostileSaves, ValueAFileCannotGiveBackIsRefusedBeforeAnythingIsTouched) {
         SCOPED_TRACE(c.what);
         GFPDB_FLASH* flash = new_device(*mgr, "DEV1");
         flash->set_parameter_value(GFPDB_FLASH_PARAM_TEMPLATE_NAME, std::string("Flow_x"));
-        c.change(flash);
+        if (c.type == NAME)
+            flash->set_name(c.value);
+        else if (c.type == TEMPLATE)
+            flash->set_parameter_value(GFPDB_FLASH_PARAM_PROG_FLOW_TEMPLATE, std::string(c.value));
+        else
+            first_action(flash, GFPDB_PROG_FLOW_TYPE_SFL, static_cast<GFPDB_ACT_TYPE>(c.type))
+                ->set_property_value(c.property, c.value);
         const MAPS before = maps_of(*mgr);
         MESSAGE_RECORDER recorder;
         EXPECT_FALSE(mgr->update_db(flash, custom_dir()));
