@@ -111,27 +111,6 @@ TEST_F(QspiLoading, BrokenGoldenFileStopsTheProgramAtTheFirstBrokenCount) {
 // ---------------------------------------------------------------------------------------------
 // Loading precedence
 
-TEST_F(QspiLoading, UserDevicesAreRemovableAndKnowTheirFolder) {
-    write_host_file("pgm_flash_h.xml", device_xml("HOST1"));
-    write_custom_file("pgm_flash_c.xml", device_xml("CUST1"));
-    MESSAGE_RECORDER recorder;
-    auto mgr = load();
-    EXPECT_TRUE(recorder.posted.empty());
-    GFPDB_FLASH* host = mgr->get_flash("HOST1", true);
-    GFPDB_FLASH* custom = mgr->get_flash("CUST1", true);
-    ASSERT_NE(host, nullptr);
-    ASSERT_NE(custom, nullptr);
-    EXPECT_TRUE(host->get_flash_removable_permission());
-    EXPECT_TRUE(custom->get_flash_removable_permission());
-    EXPECT_EQ(host->get_db_dir(), host_dir());
-    EXPECT_EQ(custom->get_db_dir(), custom_dir());
-    EXPECT_EQ(mgr->m_flash_db_zorvane_dir_map.at("HOST1"), host_dir() + "pgm_flash_h.xml");
-    EXPECT_EQ(mgr->m_flash_db_custom_dir_map.at("CUST1"), custom_dir() + "pgm_flash_c.xml");
-    EXPECT_EQ(mgr->m_flash_db_active_dir_map.at("CUST1"), custom_dir() + "pgm_flash_c.xml");
-    EXPECT_EQ(host->get_parameter_value(GFPDB_FLASH_PARAM_ID), "0x9D 0x60 0x19");
-    EXPECT_EQ(host->get_parameter_value_in_dword(GFPDB_FLASH_PARAM_DUMMY_CLK_CYCLE_X4), 6u);
-}
-
 const std::string reusing_built_in_name =
     device_xml("USR1") + device_xml("GF25M064L") + device_xml("USR2") + template_xml("Flow_a");
 
