@@ -1,12 +1,5 @@
 // The host's file-system library: paths, directory search and file operations.
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <csignal>
-#include <cstdio>
-#include <iterator>
 
 #include "support/test_support.h"
 
@@ -119,62 +112,10 @@ TEST(HostFio, FileOperations) {
     EXPECT_EQ(FIO_FILE_SYSTEM::last_failure().describe(), file + ": Is a directory");
 }
 
-// A replacement that fails at any step leaves the old file whole, with its mode, and nothing
-// beside it; one that succeeds keeps the mode too.
-TEST(HostFio, ReplacementIsWholeOrNothing) {
-    struct CASE {
-        FIO_STEP step;
-        int error;
-    };
-    const CASE cases[] = {
-        {FIO_STEP_CREATE, EROFS}, {FIO_STEP_WRITE, ENOSPC},  {FIO_STEP_CHMOD, EPERM},
-        {FIO_STEP_FSYNC, EIO},    {FIO_STEP_RENAME, EACCES}, {FIO_STEP_COUNT, 0},
-    };
+// A lock nests within the process. That it keeps other processes out, and that a failed
+// replacement leaves the old file whole, the saves show (test_hostile_saves).
+TEST(HostFio, FolderLockNestsWithinTheProcess) {
     TEMP_DIR dir;
-    const std::string file = dir / "pgm_flash_X.xml";
-    for (const CASE& c : cases) {
-        SCOPED_TRACE(c.step);
-        write_file(file, "old");
-        ASSERT_EQ(chmod(file.c_str(), 0640), 0);
-        FIO_FILE_SYSTEM::clear_last_failure();
-        FIO_FILE_SYSTEM::fail_nth(c.step, 1, c.error);
-        EXPECT_EQ(FIO_FILE_SYSTEM::replace(file, "new"), c.error == 0);
-        FIO_FILE_SYSTEM::clear_failures();
-        EXPECT_EQ(gfpdb_test::read_file(file), c.error ? "old" : "new");
-        EXPECT_EQ(FIO_FILE_SYSTEM::last_failure().error, c.error);
-        struct stat info {};
-        ASSERT_EQ(stat(file.c_str(), &info), 0);
-        EXPECT_EQ(info.st_mode & 0777, 0640u);
-        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
-    }
-    // The second operation of a step fails when told so, not the first.
-    FIO_FILE_SYSTEM::fail_nth(FIO_STEP_REMOVE, 2, EROFS);
-    EXPECT_TRUE(FIO_FILE_SYSTEM::remove(file.c_str()));
-    EXPECT_FALSE(FIO_FILE_SYSTEM::remove(file.c_str()));
-    EXPECT_EQ(FIO_FILE_SYSTEM::last_failure().describe(), file + ": Read-only file system");
-}
-
-// One process's lock keeps others out for the wait, and nests within the process.
-TEST(HostFio, FolderLockKeepsOtherProcessesOut) {
-    TEMP_DIR dir;
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    std::fflush(nullptr);
-    const pid_t holder = fork();
-    if (holder == 0) {
-        FIO_FOLDER_LOCK lock(dir.path(), 0);
-        const char byte = lock.held() ? 1 : 0;
-        if (write(ready[1], &byte, 1) == 1)
-            sleep(30);
-        _exit(0);
-    }
-    char byte = 0;
-    ASSERT_EQ(read(ready[0], &byte, 1), 1);
-    EXPECT_FALSE(FIO_FOLDER_LOCK(dir.path(), 50).held());
-    kill(holder, SIGKILL);
-    waitpid(holder, nullptr, 0);
-    close(ready[0]);
-    close(ready[1]);
     FIO_FOLDER_LOCK outer(dir.path(), 0);
     EXPECT_TRUE(outer.held());
     EXPECT_TRUE(FIO_FOLDER_LOCK(dir.path(), 0).held());
