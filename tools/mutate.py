@@ -31,6 +31,7 @@ import os
 import random
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -199,10 +200,15 @@ def view(folder, build, name):
 
 
 def run(argv, timeout, **kwargs):
+    """The exit status, or "timeout". A program that runs out of time goes with everything it
+    started: a death test's child of a mutant may loop for ever after its parent is gone."""
+    process = subprocess.Popen(argv, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                               start_new_session=True, **kwargs)
     try:
-        return subprocess.run(argv, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                              timeout=timeout, **kwargs).returncode
+        return process.wait(timeout=timeout)
     except subprocess.TimeoutExpired:
+        os.killpg(process.pid, signal.SIGKILL)
+        process.wait()
         return "timeout"
 
 

@@ -59,12 +59,6 @@ public:
     }
     ~TEMP_DIR() {
         std::error_code ignored;
-        // Folders made read-only by a test must become writable again to go.
-        for (auto it = fs::recursive_directory_iterator(m_path, ignored);
-             it != fs::recursive_directory_iterator(); it.increment(ignored)) {
-            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
-        }
-        fs::permissions(m_path, fs::perms::owner_all, fs::perm_options::add, ignored);
         fs::remove_all(m_path, ignored);
     }
     TEMP_DIR(const TEMP_DIR&) = delete;
