@@ -16,6 +16,7 @@
 #include "host/pgm_common.h"
 #include "host/pgm_common_xml.h"
 #include "pgm/gfpdb/gfpdb_internal.h"
+#include "pgm/gfpdb/gfpdb_record_pool.h"
 
 namespace {
 const char* const source = "pgm/gfpdb/gfpdb_mgr";
@@ -318,6 +319,20 @@ void gfpdb_debug(const char* format, ...) {
 
 GFPDB_FLASH::GFPDB_FLASH(std::string name) : m_name(std::move(name)) {}
 GFPDB_FLASH::~GFPDB_FLASH() = default;
+
+void* GFPDB_FLASH::operator new(size_t size) {
+    return GFPDB_RECORD_POOL::allocate(size);
+}
+void* GFPDB_FLASH::operator new(size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return GFPDB_RECORD_POOL::allocate(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+void GFPDB_FLASH::operator delete(void* block, size_t size) {
+    GFPDB_RECORD_POOL::release(block, size);
+}
 const std::string GFPDB_FLASH::get_name() {
     return m_name;
 }
@@ -369,6 +384,13 @@ void GFPDB_FLASH::set_flash_removable_permission(bool removable) {
 
 GFPDB_OPERATION::GFPDB_OPERATION() = default;
 GFPDB_OPERATION::~GFPDB_OPERATION() = default;
+
+void* GFPDB_OPERATION::operator new(size_t size) {
+    return GFPDB_RECORD_POOL::allocate(size);
+}
+void GFPDB_OPERATION::operator delete(void* block, size_t size) {
+    GFPDB_RECORD_POOL::release(block, size);
+}
 const std::string GFPDB_OPERATION::get_name() {
     return m_name;
 }
@@ -391,6 +413,18 @@ struct VALUE_BLOCK_HEAD {
     uint32_t count;
     uint32_t text_bytes;
 };
+
+// Blocks come from the record pool, which takes a block back with its size.
+char* new_value_block(size_t bytes) {
+    return static_cast<char*>(GFPDB_RECORD_POOL::allocate(bytes));
+}
+void delete_value_block(char* block, size_t slot_size) {
+    if (!block)
+        return;
+    const auto* head = reinterpret_cast<const VALUE_BLOCK_HEAD*>(block);
+    GFPDB_RECORD_POOL::release(
+        block, sizeof(VALUE_BLOCK_HEAD) + head->count * slot_size + head->text_bytes);
+}
 }  // namespace
 
 GFPDB_PROPERTY_VALUE_MAP::GFPDB_PROPERTY_VALUE_MAP(const GFPDB_PROPERTY_VALUE_MAP& other) {
@@ -406,7 +440,7 @@ GFPDB_PROPERTY_VALUE_MAP& GFPDB_PROPERTY_VALUE_MAP::operator=(
         return *this;
     const auto* head = reinterpret_cast<const VALUE_BLOCK_HEAD*>(other.m_block);
     const size_t bytes = sizeof(VALUE_BLOCK_HEAD) + head->count * sizeof(SLOT) + head->text_bytes;
-    m_block = new char[bytes];
+    m_block = new_value_block(bytes);
     std::memcpy(m_block, other.m_block, bytes);
     return *this;
 }
@@ -469,7 +503,7 @@ void GFPDB_PROPERTY_VALUE_MAP::set(const ENTRY* entries, size_t count) {
         ++merged;
         text_bytes += entry.second.size();
     });
-    char* block = new char[sizeof(VALUE_BLOCK_HEAD) + merged * sizeof(SLOT) + text_bytes];
+    char* block = new_value_block(sizeof(VALUE_BLOCK_HEAD) + merged * sizeof(SLOT) + text_bytes);
     *reinterpret_cast<VALUE_BLOCK_HEAD*>(block) = {static_cast<uint32_t>(merged),
                                                    static_cast<uint32_t>(text_bytes)};
     auto* slot = reinterpret_cast<SLOT*>(block + sizeof(VALUE_BLOCK_HEAD));
@@ -481,17 +515,24 @@ void GFPDB_PROPERTY_VALUE_MAP::set(const ENTRY* entries, size_t count) {
         end += static_cast<uint32_t>(entry.second.size());
         *slot++ = {static_cast<uint32_t>(entry.first), end};
     });
-    delete[] m_block;
+    delete_value_block(m_block, sizeof(SLOT));
     m_block = block;
 }
 
 void GFPDB_PROPERTY_VALUE_MAP::clear() {
-    delete[] m_block;
+    delete_value_block(m_block, sizeof(SLOT));
     m_block = nullptr;
 }
 
 GFPDB_ACTION::GFPDB_ACTION() = default;
 GFPDB_ACTION::~GFPDB_ACTION() = default;
+
+void* GFPDB_ACTION::operator new(size_t size) {
+    return GFPDB_RECORD_POOL::allocate(size);
+}
+void GFPDB_ACTION::operator delete(void* block, size_t size) {
+    GFPDB_RECORD_POOL::release(block, size);
+}
 
 GFPDB_ACTION& GFPDB_ACTION::operator=(const GFPDB_ACTION& other) {
     if (this == &other)

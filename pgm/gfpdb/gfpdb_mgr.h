@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <new>
 #include <set>
 #include <string>
 #include <string_view>
@@ -174,6 +175,10 @@ public:
     GFPDB_FLASH& operator=(const GFPDB_FLASH& other) = default;
 
     virtual ~GFPDB_FLASH();
+    // From the record pool (gfpdb_record_pool.h), as a database keeps them by the thousand.
+    static void* operator new(size_t size);
+    static void* operator new(size_t size, const std::nothrow_t&) noexcept;
+    static void operator delete(void* block, size_t size);
     virtual const std::string get_name();
     virtual void set_name(std::string name);
     virtual const std::string get_density();
@@ -260,6 +265,9 @@ public:
     GFPDB_OP_TYPE get_operation_type();
 
     virtual ~GFPDB_OPERATION();
+    // From the record pool (gfpdb_record_pool.h), as a database keeps them by the thousand.
+    static void* operator new(size_t size);
+    static void operator delete(void* block, size_t size);
     virtual const std::vector<GFPDB_ACTION*>* get_action_list() = 0;
     virtual void clear_action_list() = 0;
     virtual void add_action_into_list(GFPDB_ACTION* action) = 0;
@@ -321,6 +329,9 @@ public:
     const std::vector<GFPDB_ACT_PROPERTY> get_property_enum_list();
 
     virtual ~GFPDB_ACTION();
+    // From the record pool (gfpdb_record_pool.h), as a database keeps them by the ten thousand.
+    static void* operator new(size_t size);
+    static void operator delete(void* block, size_t size);
     virtual const std::string get_property_name(GFPDB_ACT_PROPERTY property) = 0;
     virtual const std::string get_property_value(GFPDB_ACT_PROPERTY property) = 0;
     virtual uint32_t get_property_value_in_dword(GFPDB_ACT_PROPERTY property) = 0;
