@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "host/host_detail.h"
+#include "host/sanitizer.h"
 #include "pgm/h/pgm_common_xml_export.h"
 
 #define ELEMENT_ASSERT(cond)                                                                     \
@@ -91,19 +92,8 @@ size_t block_list(size_t size) {
     return (size + ELEMENT_BLOCKS::step - 1) / ELEMENT_BLOCKS::step;
 }
 
-// Sanitizers see every element come and go through the allocator, so that a use after
-// destruction is caught.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool keep_blocks = false;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool keep_blocks = false;
-#else
-constexpr bool keep_blocks = true;
-#endif
-#else
-constexpr bool keep_blocks = true;
-#endif
+// Sanitizers see every element come and go through the allocator.
+constexpr bool keep_blocks = !HOST_ADDRESS_SANITIZER;
 }  // namespace
 
 void* PGM_COMMON_XML_ELEMENT::operator new(size_t size) {

@@ -8,6 +8,8 @@
 #include <new>
 #include <vector>
 
+#include "host/sanitizer.h"
+
 namespace {
 
 constexpr size_t step = 16;
@@ -16,17 +18,8 @@ constexpr size_t largest = step * classes;
 constexpr size_t huge_page = size_t(2) << 20;
 constexpr size_t region_size = 4 * huge_page;
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool use_regions = false;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool use_regions = false;
-#else
-constexpr bool use_regions = true;
-#endif
-#else
-constexpr bool use_regions = true;
-#endif
+// Sanitizers see every record come and go through the heap.
+constexpr bool use_regions = !HOST_ADDRESS_SANITIZER;
 
 struct POOL {
     std::mutex lock;
