@@ -26,16 +26,7 @@ const DEVICE_VALUE device_values[] = {
     {PGM_COMMON_XML_ENUM_DUMMY_CLOCK_CYCLE_X4, GFPDB_FLASH_PARAM_DUMMY_CLK_CYCLE_X4, true, false},
 };
 
-// The golden templates, in GFPDB_PROG_FLOW_TEMPLATE order.
-const PGM_COMMON_XML_ENUM golden_vendors[] = {
-    PGM_COMMON_XML_ENUM_MICRON, PGM_COMMON_XML_ENUM_MACRONIX, PGM_COMMON_XML_ENUM_CYPRESS,
-    PGM_COMMON_XML_ENUM_WINBOND};
-
 const PGM_COMMON_XML_ENUM flow_kinds[] = {PGM_COMMON_XML_ENUM_SFL, PGM_COMMON_XML_ENUM_SDM};
-// The operations of a flow in run order: "SFL 2.3" is the third action of Program.
-const PGM_COMMON_XML_ENUM flow_operations[] = {
-    PGM_COMMON_XML_ENUM_INITIALIZATION, PGM_COMMON_XML_ENUM_PROGRAM, PGM_COMMON_XML_ENUM_ERASE,
-    PGM_COMMON_XML_ENUM_VERIFY_BLANKCHECK_EXAMINE, PGM_COMMON_XML_ENUM_TERMINATION};
 
 std::vector<GFPDB_FILE_WALK::ELEMENT> children(const GFPDB_FILE_WALK::ELEMENT& parent,
                                                PGM_COMMON_XML_ENUM kind) {
@@ -79,8 +70,9 @@ void GFPDB_FILE_WALK::walk(const PGM_COMMON_XML_ELEMENT* root) {
     const ELEMENT top{root, std::string(root->get_name()) + "[1]"};
     if (!sdmmc) {
         const ELEMENT golden = first(top, PGM_COMMON_XML_ENUM_GOLDEN_TEMPLATE);
-        for (size_t vendor = 0; golden.element && vendor < std::size(golden_vendors); ++vendor)
-            flows(first(golden, golden_vendors[vendor]),
+        for (size_t vendor = 0; golden.element && vendor < std::size(gfpdb_golden_template_element);
+             ++vendor)
+            flows(first(golden, gfpdb_golden_template_element[vendor]),
                   "template " + gfpdb_prog_flow_template_name[vendor]);
     }
     for (const ELEMENT& flash : children(top, PGM_COMMON_XML_ENUM_FLASH)) {
@@ -111,10 +103,11 @@ void GFPDB_FILE_WALK::flows(const ELEMENT& owner, const std::string& place) {
     const ELEMENT programming_flow = first(owner, PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW);
     for (PGM_COMMON_XML_ENUM flow : flow_kinds) {
         const ELEMENT flow_element = first(programming_flow, flow);
-        for (size_t op = 0; op < std::size(flow_operations); ++op) {
+        // "SFL 2.3" is the third action of Program, the second operation to run.
+        for (size_t op = 0; op < std::size(gfpdb_operation_element); ++op) {
             size_t number = 0;
-            for (const ELEMENT& each :
-                 children(first(flow_element, flow_operations[op]), PGM_COMMON_XML_ENUM_ACTION))
+            for (const ELEMENT& each : children(first(flow_element, gfpdb_operation_element[op]),
+                                                PGM_COMMON_XML_ENUM_ACTION))
                 action(each, place + ", " + pgm_common_xml_enum_name(flow) + " " +
                                  std::to_string(op + 1) + "." + std::to_string(++number));
         }

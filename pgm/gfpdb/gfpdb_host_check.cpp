@@ -32,11 +32,7 @@ const GOLDEN_FILE golden_files[] = {
 };
 
 // Elements the QSPI loader requires exactly once beyond the element classes' own counts: the
-// golden templates (in GFPDB_PROG_FLOW_TEMPLATE order) and the programming flow of each.
-const PGM_COMMON_XML_ENUM golden_vendors[] = {
-    PGM_COMMON_XML_ENUM_MICRON, PGM_COMMON_XML_ENUM_MACRONIX, PGM_COMMON_XML_ENUM_CYPRESS,
-    PGM_COMMON_XML_ENUM_WINBOND};
-
+// golden templates and the programming flow of each.
 std::string missing_vendor(const PGM_COMMON_XML_ELEMENT* root) {
     const auto one = [](const PGM_COMMON_XML_ELEMENT* parent, PGM_COMMON_XML_ENUM kind) {
         return parent->get_child_count(kind) == 1 ? parent->get_childs(kind).front() : nullptr;
@@ -44,7 +40,7 @@ std::string missing_vendor(const PGM_COMMON_XML_ELEMENT* root) {
     const PGM_COMMON_XML_ELEMENT* golden = one(root, PGM_COMMON_XML_ENUM_GOLDEN_TEMPLATE);
     if (!golden)
         return "exactly one GOLDEN_TEMPLATE is required";
-    for (PGM_COMMON_XML_ENUM vendor : golden_vendors) {
+    for (PGM_COMMON_XML_ENUM vendor : gfpdb_golden_template_element) {
         const PGM_COMMON_XML_ELEMENT* element = one(golden, vendor);
         if (!element || !one(element, PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW))
             return std::string("GOLDEN_TEMPLATE requires exactly one ") +

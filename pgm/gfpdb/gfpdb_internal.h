@@ -63,6 +63,15 @@ bool gfpdb_name_is_template_file_name(const std::string& name);
 // The child element of a QSPI action that holds the property's value.
 PGM_COMMON_XML_ENUM gfpdb_qspi_property_element(GFPDB_ACT_PROPERTY property);
 
+// The golden templates' elements, in GFPDB_PROG_FLOW_TEMPLATE order.
+inline constexpr PGM_COMMON_XML_ENUM gfpdb_golden_template_element[GFPDB_PROG_FLOW_TEMPLATE_COUNT] =
+    {PGM_COMMON_XML_ENUM_MICRON, PGM_COMMON_XML_ENUM_MACRONIX, PGM_COMMON_XML_ENUM_CYPRESS,
+     PGM_COMMON_XML_ENUM_WINBOND};
+// A flow's operation elements, indexed by GFPDB_OP_TYPE, which is the order they run in.
+inline constexpr PGM_COMMON_XML_ENUM gfpdb_operation_element[GFPDB_OP_TYPE_COUNT] = {
+    PGM_COMMON_XML_ENUM_INITIALIZATION, PGM_COMMON_XML_ENUM_PROGRAM, PGM_COMMON_XML_ENUM_ERASE,
+    PGM_COMMON_XML_ENUM_VERIFY_BLANKCHECK_EXAMINE, PGM_COMMON_XML_ENUM_TERMINATION};
+
 // The catalogue literal of an id ("text/W SYMBOL"); null for 20510, which has none.
 const char* gfpdb_message_literal(GFPDB_MESSAGE_ID id);
 

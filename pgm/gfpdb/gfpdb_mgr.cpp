@@ -414,16 +414,19 @@ struct VALUE_BLOCK_HEAD {
     uint32_t text_bytes;
 };
 
+// A whole block's bytes, as its head tells them.
+size_t value_block_bytes(const char* block, size_t slot_size) {
+    const auto* head = reinterpret_cast<const VALUE_BLOCK_HEAD*>(block);
+    return sizeof(VALUE_BLOCK_HEAD) + head->count * slot_size + head->text_bytes;
+}
+
 // Blocks come from the record pool, which takes a block back with its size.
 char* new_value_block(size_t bytes) {
     return static_cast<char*>(GFPDB_RECORD_POOL::allocate(bytes));
 }
 void delete_value_block(char* block, size_t slot_size) {
-    if (!block)
-        return;
-    const auto* head = reinterpret_cast<const VALUE_BLOCK_HEAD*>(block);
-    GFPDB_RECORD_POOL::release(
-        block, sizeof(VALUE_BLOCK_HEAD) + head->count * slot_size + head->text_bytes);
+    if (block)
+        GFPDB_RECORD_POOL::release(block, value_block_bytes(block, slot_size));
 }
 }  // namespace
 
@@ -438,8 +441,7 @@ GFPDB_PROPERTY_VALUE_MAP& GFPDB_PROPERTY_VALUE_MAP::operator=(
     clear();
     if (!other.m_block)
         return *this;
-    const auto* head = reinterpret_cast<const VALUE_BLOCK_HEAD*>(other.m_block);
-    const size_t bytes = sizeof(VALUE_BLOCK_HEAD) + head->count * sizeof(SLOT) + head->text_bytes;
+    const size_t bytes = value_block_bytes(other.m_block, sizeof(SLOT));
     m_block = new_value_block(bytes);
     std::memcpy(m_block, other.m_block, bytes);
     return *this;
@@ -1177,6 +1179,14 @@ std::vector<std::string> indexed_names(
     names.erase(std::unique(names.begin(), names.end()), names.end());
     return names;
 }
+
+// Takes `name` out of the bucket of the file `path` names.
+void unindex(std::unordered_map<std::string, std::set<std::string>>& index, const std::string& name,
+             const std::string& path) {
+    auto bucket = index.find(index_key(last_part(path)));
+    if (bucket != index.end() && bucket->second.erase(name) && bucket->second.empty())
+        index.erase(bucket);
+}
 }  // namespace
 
 GFPDB_MGR::FILE_INDEX& GFPDB_MGR::file_index(const std::map<std::string, std::string>& map) {
@@ -1201,9 +1211,7 @@ void GFPDB_MGR::set_dir_entry(std::map<std::string, std::string>& map, const std
         map.emplace(name, path);
         ++index.count;
     } else {
-        auto bucket = index.names.find(index_key(last_part(entry->second)));
-        if (bucket != index.names.end() && bucket->second.erase(name) && bucket->second.empty())
-            index.names.erase(bucket);
+        unindex(index.names, name, entry->second);
         entry->second = path;
     }
     index.names[index_key(last_part(path))].insert(name);
@@ -1214,9 +1222,7 @@ void GFPDB_MGR::erase_dir_entry(std::map<std::string, std::string>& map, const s
     auto entry = map.find(name);
     if (entry == map.end())
         return;
-    auto bucket = index.names.find(index_key(last_part(entry->second)));
-    if (bucket != index.names.end() && bucket->second.erase(name) && bucket->second.empty())
-        index.names.erase(bucket);
+    unindex(index.names, name, entry->second);
     map.erase(entry);
     --index.count;
 }

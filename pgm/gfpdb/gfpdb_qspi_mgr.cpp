@@ -73,11 +73,6 @@ const PGM_COMMON_XML_ENUM property_element[GFPDB_ACT_PROPERTY_COUNT] = {
     // Custom
     PGM_COMMON_XML_ENUM_DESCRIPTION, PGM_COMMON_XML_ENUM_DIRECTION};
 
-// The operation elements, indexed by GFPDB_OP_TYPE.
-const PGM_COMMON_XML_ENUM operation_element[GFPDB_OP_TYPE_COUNT] = {
-    PGM_COMMON_XML_ENUM_INITIALIZATION, PGM_COMMON_XML_ENUM_PROGRAM, PGM_COMMON_XML_ENUM_ERASE,
-    PGM_COMMON_XML_ENUM_VERIFY_BLANKCHECK_EXAMINE, PGM_COMMON_XML_ENUM_TERMINATION};
-
 // The most properties an action type has (Read Data's ten).
 constexpr size_t max_action_properties = 10;
 constexpr bool formats_fit_the_loader() {
@@ -1161,7 +1156,7 @@ void GFPDB_QSPI_MGR::create_xml_for_one_programming_flow(
         int type = op->get_operation_type();
         if (type < 0 || type >= GFPDB_OP_TYPE_COUNT)
             GFPDB_FAIL("Unknown operation type", source);
-        PGM_COMMON_XML_ELEMENT* xml_op = new_element(operation_element[type]);
+        PGM_COMMON_XML_ELEMENT* xml_op = new_element(gfpdb_operation_element[type]);
         for (PGM_COMMON_XML_GFPDB_QSPI_ACTION* action : actions)
             xml_op->add_child(action, nullptr);
         xml_flow->add_child(xml_op, nullptr);
