@@ -32,8 +32,9 @@ inline const PGM_XML_COUNT_LIST& zero_or_one() {
 // Adds to the front or the back of a grouping list, or removes its first or last entry; a
 // removal from an empty list stops the program with `size_check`, the list's name.
 template <typename T>
-void regroup(const char* source, int line, const char* size_check, std::vector<T*>& list,
-             PGM_COMMON_XML_ELEMENT* child, bool remove, bool at_back) {
+void regroup(const char* source, int line, const char* size_check,
+             PGM_COMMON_XML_CHILD_LIST<T>& list, PGM_COMMON_XML_ELEMENT* child, bool remove,
+             bool at_back) {
     if (remove) {
         if (list.empty())
             MSG_INTERNAL_ERROR::report(size_check, "GFPDB", source, line);

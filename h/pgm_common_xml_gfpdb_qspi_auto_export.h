@@ -57,9 +57,9 @@ public:
     void clear_child_group() override;
     void group_child(PGM_COMMON_XML_ELEMENT* child, bool remove, bool at_back) override;
 
-    std::vector<PGM_COMMON_XML_ELEMENT*> golden_template;
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_FLASH*> flash;
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_USER_TEMPLATE*> user_template;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_ELEMENT> golden_template;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_FLASH> flash;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_USER_TEMPLATE> user_template;
     uint32_t version = 0;
 };
 
@@ -72,8 +72,8 @@ public:
     void clear_child_group() override;
     void group_child(PGM_COMMON_XML_ELEMENT* child, bool remove, bool at_back) override;
 
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_DEVICE_INFO*> device_info;
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_PROGRAMMING_FLOW*> programming_flow;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_DEVICE_INFO> device_info;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_PROGRAMMING_FLOW> programming_flow;
 };
 
 class GFPDB_EXPORT PGM_COMMON_XML_GFPDB_QSPI_DEVICE_INFO : public PGM_COMMON_XML_ELEMENT {
@@ -85,14 +85,14 @@ public:
     void clear_child_group() override;
     void group_child(PGM_COMMON_XML_ELEMENT* child, bool remove, bool at_back) override;
 
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_TOTAL_DEVICE_DIE*> total_device_die;
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_DUMMY_CLOCK_CYCLE_X4*> dummy_clock_cycle_x4;
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_PROG_FLOW_TEMPLATE*> prog_flow_template;
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_DEVICE_NAME*> device_name;
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_DUMMY_CLOCK_CYCLE*> dummy_clock_cycle;
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_DEVICE_ID*> device_id;
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_DEVICE_IO_VOLTAGE*> device_io_voltage;
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_DEVICE_DENSITY*> device_density;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_TOTAL_DEVICE_DIE> total_device_die;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_DUMMY_CLOCK_CYCLE_X4> dummy_clock_cycle_x4;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_PROG_FLOW_TEMPLATE> prog_flow_template;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_DEVICE_NAME> device_name;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_DUMMY_CLOCK_CYCLE> dummy_clock_cycle;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_DEVICE_ID> device_id;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_DEVICE_IO_VOLTAGE> device_io_voltage;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_DEVICE_DENSITY> device_density;
 };
 
 class GFPDB_EXPORT PGM_COMMON_XML_GFPDB_QSPI_USER_TEMPLATE : public PGM_COMMON_XML_ELEMENT {
@@ -104,8 +104,8 @@ public:
     void clear_child_group() override;
     void group_child(PGM_COMMON_XML_ELEMENT* child, bool remove, bool at_back) override;
 
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_TEMPLATE_NAME*> template_name;
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_PROGRAMMING_FLOW*> programming_flow;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_TEMPLATE_NAME> template_name;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_PROGRAMMING_FLOW> programming_flow;
 };
 
 class GFPDB_EXPORT PGM_COMMON_XML_GFPDB_QSPI_PROGRAMMING_FLOW : public PGM_COMMON_XML_ELEMENT {
@@ -117,8 +117,8 @@ public:
     void clear_child_group() override;
     void group_child(PGM_COMMON_XML_ELEMENT* child, bool remove, bool at_back) override;
 
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_SDM*> sdm;
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_SFL*> sfl;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_SDM> sdm;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_SFL> sfl;
 };
 
 class GFPDB_EXPORT PGM_COMMON_XML_GFPDB_QSPI_SFL : public PGM_COMMON_XML_ELEMENT {
@@ -130,11 +130,12 @@ public:
     void clear_child_group() override;
     void group_child(PGM_COMMON_XML_ELEMENT* child, bool remove, bool at_back) override;
 
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_TERMINATION*> termination;
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_INITIALIZATION*> initialization;
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_PROGRAM*> program;
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_ERASE*> erase;
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_VERIFY_BLANKCHECK_EXAMINE*> verify_blankcheck_examine;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_TERMINATION> termination;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_INITIALIZATION> initialization;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_PROGRAM> program;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_ERASE> erase;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_VERIFY_BLANKCHECK_EXAMINE>
+        verify_blankcheck_examine;
 };
 
 class GFPDB_EXPORT PGM_COMMON_XML_GFPDB_QSPI_SDM : public PGM_COMMON_XML_ELEMENT {
@@ -146,11 +147,12 @@ public:
     void clear_child_group() override;
     void group_child(PGM_COMMON_XML_ELEMENT* child, bool remove, bool at_back) override;
 
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_TERMINATION*> termination;
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_INITIALIZATION*> initialization;
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_PROGRAM*> program;
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_ERASE*> erase;
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_VERIFY_BLANKCHECK_EXAMINE*> verify_blankcheck_examine;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_TERMINATION> termination;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_INITIALIZATION> initialization;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_PROGRAM> program;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_ERASE> erase;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_VERIFY_BLANKCHECK_EXAMINE>
+        verify_blankcheck_examine;
 };
 
 class GFPDB_EXPORT PGM_COMMON_XML_GFPDB_QSPI_INITIALIZATION : public PGM_COMMON_XML_ELEMENT {
@@ -162,7 +164,7 @@ public:
     void clear_child_group() override;
     void group_child(PGM_COMMON_XML_ELEMENT* child, bool remove, bool at_back) override;
 
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_ACTION*> action;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_ACTION> action;
 };
 
 class GFPDB_EXPORT PGM_COMMON_XML_GFPDB_QSPI_PROGRAM : public PGM_COMMON_XML_ELEMENT {
@@ -174,7 +176,7 @@ public:
     void clear_child_group() override;
     void group_child(PGM_COMMON_XML_ELEMENT* child, bool remove, bool at_back) override;
 
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_ACTION*> action;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_ACTION> action;
 };
 
 class GFPDB_EXPORT PGM_COMMON_XML_GFPDB_QSPI_ERASE : public PGM_COMMON_XML_ELEMENT {
@@ -186,7 +188,7 @@ public:
     void clear_child_group() override;
     void group_child(PGM_COMMON_XML_ELEMENT* child, bool remove, bool at_back) override;
 
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_ACTION*> action;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_ACTION> action;
 };
 
 class GFPDB_EXPORT PGM_COMMON_XML_GFPDB_QSPI_VERIFY_BLANKCHECK_EXAMINE
@@ -199,7 +201,7 @@ public:
     void clear_child_group() override;
     void group_child(PGM_COMMON_XML_ELEMENT* child, bool remove, bool at_back) override;
 
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_ACTION*> action;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_ACTION> action;
 };
 
 class GFPDB_EXPORT PGM_COMMON_XML_GFPDB_QSPI_TERMINATION : public PGM_COMMON_XML_ELEMENT {
@@ -211,7 +213,7 @@ public:
     void clear_child_group() override;
     void group_child(PGM_COMMON_XML_ELEMENT* child, bool remove, bool at_back) override;
 
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_ACTION*> action;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_ACTION> action;
 };
 
 class GFPDB_EXPORT PGM_COMMON_XML_GFPDB_QSPI_ACTION : public PGM_COMMON_XML_ELEMENT {
@@ -223,22 +225,23 @@ public:
     void clear_child_group() override;
     void group_child(PGM_COMMON_XML_ELEMENT* child, bool remove, bool at_back) override;
 
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_EXPECTED_DATA_MASK*> expected_data_mask;
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_EXPECTED_DATA*> expected_data;
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_NAME*> name;
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_DATA*> data;
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_DATA_LENGTH*> data_length;
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_DIRECTION*> direction;
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_ATTEMPT_COUNT*> attempt_count;
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_ERASE_SIZE*> erase_size;
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_DELAY*> delay;
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_COMMAND*> command;
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_PAGE_SIZE*> page_size;
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_ADDRESS*> address;
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_ADDRESSING_MODE*> addressing_mode;
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_ACT_DUMMY_CLOCK_CYCLE*> act_dummy_clock_cycle;
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_BUS_WIDTH*> bus_width;
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_DESCRIPTION*> description;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_EXPECTED_DATA_MASK> expected_data_mask;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_EXPECTED_DATA> expected_data;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_NAME> name;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_DATA> data;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_DATA_LENGTH> data_length;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_DIRECTION> direction;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_ATTEMPT_COUNT> attempt_count;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_ERASE_SIZE> erase_size;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_DELAY> delay;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_COMMAND> command;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_PAGE_SIZE> page_size;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_ADDRESS> address;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_ADDRESSING_MODE> addressing_mode;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_ACT_DUMMY_CLOCK_CYCLE>
+        act_dummy_clock_cycle;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_BUS_WIDTH> bus_width;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_QSPI_DESCRIPTION> description;
     PGM_COMMON_XML_ENUM type = PGM_COMMON_XML_ENUM__INVALID__;
 };
 

@@ -25,7 +25,7 @@ public:
     void clear_child_group() override;
     void group_child(PGM_COMMON_XML_ELEMENT* child, bool remove, bool at_back) override;
 
-    std::vector<PGM_COMMON_XML_GFPDB_SDMMC_FLASH*> flash;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_SDMMC_FLASH> flash;
     uint32_t version = 0;
 };
 
@@ -38,7 +38,7 @@ public:
     void clear_child_group() override;
     void group_child(PGM_COMMON_XML_ELEMENT* child, bool remove, bool at_back) override;
 
-    std::vector<PGM_COMMON_XML_GFPDB_SDMMC_DEVICE_INFO*> device_info;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_SDMMC_DEVICE_INFO> device_info;
 };
 
 class GFPDB_EXPORT PGM_COMMON_XML_GFPDB_SDMMC_DEVICE_INFO : public PGM_COMMON_XML_ELEMENT {
@@ -50,9 +50,9 @@ public:
     void clear_child_group() override;
     void group_child(PGM_COMMON_XML_ELEMENT* child, bool remove, bool at_back) override;
 
-    std::vector<PGM_COMMON_XML_GFPDB_SDMMC_DEVICE_IO_VOLTAGE*> device_io_voltage;
-    std::vector<PGM_COMMON_XML_GFPDB_SDMMC_DEVICE_DENSITY*> device_density;
-    std::vector<PGM_COMMON_XML_GFPDB_SDMMC_DEVICE_NAME*> device_name;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_SDMMC_DEVICE_IO_VOLTAGE> device_io_voltage;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_SDMMC_DEVICE_DENSITY> device_density;
+    PGM_COMMON_XML_CHILD_LIST<PGM_COMMON_XML_GFPDB_SDMMC_DEVICE_NAME> device_name;
 };
 
 class GFPDB_EXPORT PGM_COMMON_XML_GFPDB_SDMMC_DEVICE_NAME : public PGM_COMMON_XML_ELEMENT {

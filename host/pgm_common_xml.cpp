@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -239,7 +240,13 @@ struct SCHEMA {
     // Made on first use and kept for every later file: a validation context per file costs
     // allocations that a small file does not repay.
     xmlSchemaValidCtxtPtr validator = nullptr;
+    unsigned long held_in = 0;  // the schema hold it was last looked at in; 0: none
 };
+
+// The schema hold of this thread: how deep, and which one (unique in the process).
+thread_local unsigned hold_depth = 0;
+thread_local unsigned long hold_round = 0;
+std::atomic<unsigned long> hold_rounds{0};
 
 // Compiled schemas by path. Never destroyed: the process ends without tearing libxml2 down.
 std::map<std::string, SCHEMA>& schemas() {
@@ -248,6 +255,11 @@ std::map<std::string, SCHEMA>& schemas() {
 }
 
 SCHEMA* get_schema(const std::string& path, ERROR_SINK& sink) {
+    if (hold_depth) {
+        auto held = schemas().find(path);
+        if (held != schemas().end() && held->second.held_in == hold_round)
+            return &held->second;
+    }
     FILE_KEY key;
     if (!file_key(path, &key)) {
         sink.add(path + ": cannot read the schema");
@@ -255,8 +267,10 @@ SCHEMA* get_schema(const std::string& path, ERROR_SINK& sink) {
     }
     auto it = schemas().find(path);
     if (it != schemas().end()) {
-        if (it->second.key == key)
+        if (it->second.key == key) {
+            it->second.held_in = hold_depth ? hold_round : 0;
             return &it->second;
+        }
         xmlSchemaFreeValidCtxt(it->second.validator);
         xmlSchemaFree(it->second.schema);
         schemas().erase(it);
@@ -274,7 +288,7 @@ SCHEMA* get_schema(const std::string& path, ERROR_SINK& sink) {
         return nullptr;
     }
     SCHEMA& compiled = schemas()[path];
-    compiled = SCHEMA{key, std::move(doc), schema, nullptr};
+    compiled = SCHEMA{key, std::move(doc), schema, nullptr, hold_depth ? hold_round : 0};
     return &compiled;
 }
 
@@ -608,6 +622,10 @@ void read_children(PGM_COMMON_XML_FILE_ENUM file_kind, PGM_COMMON_XML_ELEMENT* e
                    const READER& r, uint32_t index, const std::string& file, ERROR_SINK& sink) {
     const EVENT_ELEMENT& event = r.elements[index];
     read_attributes(element, r, event, file, sink);
+    size_t children = 0;
+    for (uint32_t child = index + 1; child < event.end; child = r.elements[child].end)
+        children += r.elements[child].known;
+    element->reserve_children(children);
     for (uint32_t child = index + 1; child < event.end; child = r.elements[child].end) {
         const EVENT_ELEMENT& child_event = r.elements[child];
         if (!child_event.known) {
@@ -623,8 +641,8 @@ void read_children(PGM_COMMON_XML_FILE_ENUM file_kind, PGM_COMMON_XML_ELEMENT* e
     // are not looked at.
     if (element->get_value_type() == PGM_XML_TYPE_NONE)
         return;
-    const std::string text = r.text_of(event);
-    if (!element->read_value_text(text)) {
+    std::string text = r.text_of(event);
+    if (!element->read_value_text(std::move(text))) {  // a refused text stays for the message
         sink.add(where(file, event.line) + "the element '" + element->get_name() +
                  "' has an invalid value '" + text + "'");
     }
@@ -669,6 +687,15 @@ xmlNode* build_node(const PGM_COMMON_XML_ELEMENT* element) {
     return node;
 }
 }  // namespace
+
+PGM_COMMON_XML::SCHEMA_HOLD::SCHEMA_HOLD() {
+    if (hold_depth++ == 0)
+        hold_round = ++hold_rounds;
+}
+
+PGM_COMMON_XML::SCHEMA_HOLD::~SCHEMA_HOLD() {
+    --hold_depth;
+}
 
 void PGM_COMMON_XML::check_xsd(const std::string& xml_file, const std::string& xsd_file,
                                std::string& error, std::string& error2) {

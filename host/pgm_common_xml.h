@@ -27,6 +27,16 @@ public:
     static void check_xsd(const std::string& xml_file, const std::string& xsd_file,
                           std::string& error, std::string& error2);
 
+    // While one lives on a thread, each schema is looked at on disk once, not once for every
+    // file checked against it: for a loader reading a folder of files against one schema.
+    class HOST_EXPORT SCHEMA_HOLD {
+    public:
+        SCHEMA_HOLD();
+        ~SCHEMA_HOLD();
+        SCHEMA_HOLD(const SCHEMA_HOLD&) = delete;
+        SCHEMA_HOLD& operator=(const SCHEMA_HOLD&) = delete;
+    };
+
     // Builds the typed element tree of a file. Never null: a file that cannot be read yields an
     // empty root of the file kind, with the reason in `error`. Count problems found by the
     // element classes go to `warning`. External entities, DTDs and the network are never

@@ -160,8 +160,9 @@ void PGM_COMMON_XML_ELEMENT::add_child(PGM_COMMON_XML_ELEMENT* child,
     ELEMENT_ASSERT(child != NULL);
     ELEMENT_ASSERT(child->m_parent == NULL);
     if (!before) {
-        // Room for a typical element's children at once, rather than growing one by one.
-        if (m_children.empty())
+        // Room for a typical element's children at once, rather than growing one by one,
+        // unless the reader has made room for exactly the children it holds.
+        if (m_children.capacity() == 0)
             m_children.reserve(8);
         m_children.push_back(child);
         child->m_parent = this;
@@ -230,6 +231,10 @@ void PGM_COMMON_XML_ELEMENT::write_string(std::string value) {
 }
 
 bool PGM_COMMON_XML_ELEMENT::read_value_text(const std::string& text) {
+    return read_value_text(std::string(text));
+}
+
+bool PGM_COMMON_XML_ELEMENT::read_value_text(std::string&& text) {
     if (!is_allowed(m_allowed, text))
         return false;
     uint32_t number = 0;
@@ -238,7 +243,7 @@ bool PGM_COMMON_XML_ELEMENT::read_value_text(const std::string& text) {
         return true;
     }
     if (m_value_type == PGM_XML_TYPE_STRING) {
-        write_string(text);
+        write_string(std::move(text));
         return true;
     }
     return false;

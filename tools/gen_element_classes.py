@@ -103,7 +103,7 @@ def generate(fmt, rows, attributes, file_kind):
               ""]
         for child, member, _ in children:
             t = prefix + child if child in has_class else "PGM_COMMON_XML_ELEMENT"
-            h.append(f"    std::vector<{t}*> {member};")
+            h.append(f"    PGM_COMMON_XML_CHILD_LIST<{t}> {member};")
         if vmember:
             h.append(f"    {vmember}")
         for a in attrs:

@@ -681,6 +681,8 @@ void GFPDB_MGR::for_each_user_file(
          seen != m_files_seen.end() && seen->first.compare(0, folder.size(), folder) == 0;)
         seen = m_files_seen.erase(seen);
     FIO_FIND find(path.filename("pgm_flash_*.xml"));
+    // The folder's files are checked against the schema as it was when the folder was opened.
+    PGM_COMMON_XML::SCHEMA_HOLD hold;
     for (std::string name = find.find_first(); !name.empty(); name = find.find_next()) {
         // The golden file lies in the host directory; it is read on its own terms.
         if (is_zorvane && PGM_COMMON::compare_string(name, golden_name, false))
@@ -928,57 +930,68 @@ bool GFPDB_MGR::flash_fits_file_format(GFPDB_FLASH* flash) {
     return false;
 }
 
+namespace {
+// Walks a data list's blank-separated bytes in place, into `bytes` when given: every data value
+// of every action loaded comes through here. The number of bytes, or -1 for a list with a bad
+// byte or none.
+long walk_data_list(const std::string& text, unsigned char* bytes) {
+    long count = 0;
+    for (size_t end = 0;;) {
+        const size_t start = text.find_first_not_of(' ', end);
+        if (start == std::string::npos)
+            break;
+        end = std::min(text.find(' ', start), text.size());
+        unsigned value = 0;
+        if (text.compare(start, 2, "0x") == 0) {
+            const size_t digits = end - start - 2;
+            if (digits != 1 && digits != 2)
+                return -1;
+            for (size_t i = start + 2; i < end; ++i) {
+                const char c = text[i];
+                const int digit = c >= '0' && c <= '9'   ? c - '0'
+                                  : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                  : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                         : -1;
+                if (digit < 0)
+                    return -1;
+                value = value * 16 + static_cast<unsigned>(digit);
+            }
+        } else {
+            bool ok = false;
+            const uint64_t number =
+                PGM_COMMON::convert_string_to_qword(text.substr(start, end - start), true, &ok);
+            if (!ok || number > 255)
+                return -1;
+            value = static_cast<unsigned>(number);
+        }
+        if (bytes)
+            bytes[count] = static_cast<unsigned char>(value);
+        ++count;
+    }
+    return count ? count : -1;
+}
+}  // namespace
+
+bool GFPDB_MGR::data_list_is_valid(const std::string& data_string, uint32_t* size_out) {
+    const long count = walk_data_list(data_string, nullptr);
+    if (size_out)
+        *size_out = count < 0 ? 0 : static_cast<uint32_t>(count);
+    return count > 0;
+}
+
 unsigned char* GFPDB_MGR::convert_data_list_string_to_byte_array(std::string data_string,
                                                                  uint32_t* size_out, bool* ok_out) {
     GFPDB_ASSERT(!data_string.empty(), source);
-    // The blank-separated tokens are walked in place, once to count them and once to read
-    // them: every data value of every action loaded comes through here.
-    auto next_token = [&data_string](size_t* start, size_t* end) {
-        *start = data_string.find_first_not_of(' ', *end);
-        if (*start == std::string::npos)
-            return false;
-        *end = std::min(data_string.find(' ', *start), data_string.size());
-        return true;
-    };
-    size_t count = 0;
-    for (size_t start = 0, end = 0; next_token(&start, &end);)
-        ++count;
-    auto fail = [&]() -> unsigned char* {
-        if (ok_out)
-            *ok_out = false;
-        if (size_out)
-            *size_out = 0;
-        return nullptr;
-    };
-    if (count == 0)
-        return fail();
+    const long count = walk_data_list(data_string, nullptr);
     if (ok_out)
-        *ok_out = true;
-    std::unique_ptr<unsigned char[]> bytes(new unsigned char[count]);
-    size_t i = 0;
-    for (size_t start = 0, end = 0; next_token(&start, &end); ++i) {
-        const std::string token = data_string.substr(start, end - start);
-        bool ok = false;
-        if (token.compare(0, 2, "0x") == 0) {
-            if (token.size() != 3 && token.size() != 4)
-                return fail();
-            uint32_t byte_size_temp = 0;
-            std::unique_ptr<unsigned char[]> hex(PGM_COMMON::convert_hex_string_to_byte_array(
-                token.substr(2), -1, &byte_size_temp, true, &ok));
-            if (!ok || !hex)
-                return fail();
-            GFPDB_ASSERT(byte_size_temp == 1, source);
-            bytes[i] = hex[0];
-        } else {
-            uint64_t value = PGM_COMMON::convert_string_to_qword(token, true, &ok);
-            if (!ok || value > 255)
-                return fail();
-            bytes[i] = static_cast<unsigned char>(value);
-        }
-    }
+        *ok_out = count > 0;
     if (size_out)
-        *size_out = static_cast<uint32_t>(count);
-    return bytes.release();
+        *size_out = count > 0 ? static_cast<uint32_t>(count) : 0;
+    if (count <= 0)
+        return nullptr;
+    auto* bytes = new unsigned char[static_cast<size_t>(count)];
+    walk_data_list(data_string, bytes);
+    return bytes;
 }
 
 std::string GFPDB_MGR::get_db_zorvane_dir() {

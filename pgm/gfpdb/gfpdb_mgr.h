@@ -271,6 +271,8 @@ public:
     virtual const std::vector<GFPDB_ACTION*>* get_action_list() = 0;
     virtual void clear_action_list() = 0;
     virtual void add_action_into_list(GFPDB_ACTION* action) = 0;
+    // Room for `count` actions, for a reader that knows how many will come.
+    void reserve_action_list(size_t count) { m_action_list.reserve(count); }
 
 protected:
     std::string m_name;
@@ -327,6 +329,7 @@ public:
     void set_name(std::string name);
     GFPDB_ACT_TYPE get_action_type();
     const std::vector<GFPDB_ACT_PROPERTY> get_property_enum_list();
+    size_t get_property_count() const { return m_property_list.size(); }
 
     virtual ~GFPDB_ACTION();
     // From the record pool (gfpdb_record_pool.h), as a database keeps them by the ten thousand.
@@ -435,6 +438,9 @@ public:
     // digits. The array is the caller's (delete[]); null when the text is no such list.
     static unsigned char* convert_data_list_string_to_byte_array(std::string data_string,
                                                                  uint32_t* size_out, bool* ok_out);
+    // Whether the text is such a list, without making the array; `size_out` (may be null)
+    // receives its length, 0 when it is none.
+    static bool data_list_is_valid(const std::string& data_string, uint32_t* size_out);
     static std::string get_custom_dir_from_ini();
     static std::string get_db_custom_dir();
     static std::string get_db_zorvane_dir();

@@ -267,12 +267,7 @@ bool name_is_valid(const std::string& value) {
 bool byte_list_is_valid(const std::string& value, uint32_t* byte_count) {
     if (!consists_of(value, "abcdefxABCDEF0123456789 "))
         return false;
-    bool ok = false;
-    unsigned char* bytes =
-        GFPDB_MGR::convert_data_list_string_to_byte_array(value, byte_count, &ok);
-    const bool parsed = bytes != nullptr && ok;
-    delete[] bytes;
-    return parsed;
+    return GFPDB_MGR::data_list_is_valid(value, byte_count);
 }
 
 // Decimal digits, or "0x" and hexadecimal digits. A "0x" that is not at the start leaves its
@@ -423,6 +418,11 @@ void GFPDB_QSPI_ACTION::set_property_values(GFPDB_ACT_PROPERTY first, const std:
 
 bool GFPDB_QSPI_ACTION::property_value_is_valid(GFPDB_ACT_PROPERTY property, std::string value,
                                                 std::string* error) {
+    return value_is_valid(property, value, error);
+}
+
+bool GFPDB_QSPI_ACTION::value_is_valid(GFPDB_ACT_PROPERTY property, const std::string& value,
+                                       std::string* error) {
     const ACTION_PROPERTY_RULE* row = find_rule(property);
     if (!row)
         GFPDB_FAIL("Unknown action property enum", source);

@@ -3,7 +3,9 @@
 #include "pgm/gfpdb/gfpdb_qspi_mgr.h"
 
 #include <array>
+#include <iterator>
 #include <memory>
+#include <utility>
 
 #include "h/pgm_common_xml_gfpdb_qspi_auto_export.h"
 #include "host/cfg.h"
@@ -93,6 +95,12 @@ const PGM_COMMON_XML_ELEMENT* first_child(const PGM_COMMON_XML_ELEMENT* element,
             return child;
     }
     return nullptr;
+}
+
+// The one child of a kind that the caller has counted.
+PGM_COMMON_XML_ELEMENT* only_child(const PGM_COMMON_XML_ELEMENT* element,
+                                   PGM_COMMON_XML_ENUM kind) {
+    return const_cast<PGM_COMMON_XML_ELEMENT*>(first_child(element, kind));
 }
 
 }  // namespace
@@ -349,69 +357,66 @@ bool GFPDB_QSPI_MGR::update_overall_operation_list(PGM_COMMON_XML_ELEMENT* xml,
     GFPDB_ASSERT(sfl.size() == 0, source);
     GFPDB_ASSERT(sdm.size() == 0, source);
     GFPDB_ASSERT(xml->get_child_count(PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW) == 1, source);
-    std::vector<PGM_COMMON_XML_ELEMENT*> prog_flow_list =
-        xml->get_childs(PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW);
-    GFPDB_ASSERT(prog_flow_list.size() == 1, source);
+    // The children are found in place: this runs for every device and template read.
+    const std::array<const PGM_COMMON_XML_ELEMENT*, 1> prog_flow_list = {
+        first_child(xml, PGM_COMMON_XML_ENUM_PROGRAMMING_FLOW)};
     GFPDB_ASSERT(prog_flow_list.at(0)->get_child_count(PGM_COMMON_XML_ENUM_SFL) == 1, source);
-    std::vector<PGM_COMMON_XML_ELEMENT*> sfl_list =
-        prog_flow_list.at(0)->get_childs(PGM_COMMON_XML_ENUM_SFL);
-    GFPDB_ASSERT(sfl_list.size() == 1, source);
     GFPDB_ASSERT(prog_flow_list.at(0)->get_child_count(PGM_COMMON_XML_ENUM_SDM) == 1, source);
-    std::vector<PGM_COMMON_XML_ELEMENT*> sdm_list =
-        prog_flow_list.at(0)->get_childs(PGM_COMMON_XML_ENUM_SDM);
-    GFPDB_ASSERT(sdm_list.size() == 1, source);
-    bool sfl_ok = update_operation_list(sfl_list.at(0), sfl);
+    bool sfl_ok =
+        update_operation_list(only_child(prog_flow_list.at(0), PGM_COMMON_XML_ENUM_SFL), sfl);
     GFPDB_ASSERT(sfl.size() > 0, source);
-    bool sdm_ok = update_operation_list(sdm_list.at(0), sdm);
+    bool sdm_ok =
+        update_operation_list(only_child(prog_flow_list.at(0), PGM_COMMON_XML_ENUM_SDM), sdm);
     GFPDB_ASSERT(sdm.size() > 0, source);
     return sfl_ok && sdm_ok;
 }
-
-// One operation of a flow: exactly one element of its kind.
-#define GFPDB_FIND_OPERATION(KIND, list)                                                     \
-    GFPDB_ASSERT(xml->get_child_count(PGM_COMMON_XML_ENUM_##KIND) == 1, source);             \
-    std::vector<PGM_COMMON_XML_ELEMENT*> list = xml->get_childs(PGM_COMMON_XML_ENUM_##KIND); \
-    GFPDB_ASSERT(list.size() == 1, source)
 
 bool GFPDB_QSPI_MGR::update_operation_list(PGM_COMMON_XML_ELEMENT* xml,
                                            std::vector<GFPDB_OPERATION*>& op_list) {
     GFPDB_ASSERT(xml, source);
     GFPDB_ASSERT(op_list.size() == 0, source);
-    GFPDB_FIND_OPERATION(INITIALIZATION, init_list);
-    GFPDB_FIND_OPERATION(PROGRAM, program_list);
-    GFPDB_FIND_OPERATION(ERASE, erase_list);
-    GFPDB_FIND_OPERATION(VERIFY_BLANKCHECK_EXAMINE, read_list);
-    GFPDB_FIND_OPERATION(TERMINATION, termination_list);
-    bool ok = add_operation_into_list(GFPDB_OP_TYPE_INITIALIZATION, init_list.at(0), op_list);
-    ok = add_operation_into_list(GFPDB_OP_TYPE_PROGRAM, program_list.at(0), op_list) && ok;
-    ok = add_operation_into_list(GFPDB_OP_TYPE_ERASE, erase_list.at(0), op_list) && ok;
-    ok = add_operation_into_list(GFPDB_OP_TYPE_VERIFY_BLANKCHECK_EXAMINE, read_list.at(0),
-                                 op_list) &&
-         ok;
-    ok = add_operation_into_list(GFPDB_OP_TYPE_TERMINATION, termination_list.at(0), op_list) && ok;
+    // One element of each operation kind, in the order the flow runs them.
+    static const std::pair<GFPDB_OP_TYPE, PGM_COMMON_XML_ENUM> operations[] = {
+        {GFPDB_OP_TYPE_INITIALIZATION, PGM_COMMON_XML_ENUM_INITIALIZATION},
+        {GFPDB_OP_TYPE_PROGRAM, PGM_COMMON_XML_ENUM_PROGRAM},
+        {GFPDB_OP_TYPE_ERASE, PGM_COMMON_XML_ENUM_ERASE},
+        {GFPDB_OP_TYPE_VERIFY_BLANKCHECK_EXAMINE, PGM_COMMON_XML_ENUM_VERIFY_BLANKCHECK_EXAMINE},
+        {GFPDB_OP_TYPE_TERMINATION, PGM_COMMON_XML_ENUM_TERMINATION}};
+    GFPDB_ASSERT(xml->get_child_count(PGM_COMMON_XML_ENUM_INITIALIZATION) == 1, source);
+    GFPDB_ASSERT(xml->get_child_count(PGM_COMMON_XML_ENUM_PROGRAM) == 1, source);
+    GFPDB_ASSERT(xml->get_child_count(PGM_COMMON_XML_ENUM_ERASE) == 1, source);
+    GFPDB_ASSERT(xml->get_child_count(PGM_COMMON_XML_ENUM_VERIFY_BLANKCHECK_EXAMINE) == 1, source);
+    GFPDB_ASSERT(xml->get_child_count(PGM_COMMON_XML_ENUM_TERMINATION) == 1, source);
+    op_list.reserve(std::size(operations));
+    bool ok = true;
+    for (const auto& operation : operations)
+        ok = add_operation_into_list(operation.first, only_child(xml, operation.second), op_list) &&
+             ok;
     return ok;
 }
-#undef GFPDB_FIND_OPERATION
 
 bool GFPDB_QSPI_MGR::add_operation_into_list(GFPDB_OP_TYPE type, PGM_COMMON_XML_ELEMENT* xml,
                                              std::vector<GFPDB_OPERATION*>& op_list) {
     GFPDB_ASSERT(xml, source);
     GFPDB_OPERATION* op = create_operation(type);
     GFPDB_ASSERT(op, source);
-    if (xml->get_child_count(PGM_COMMON_XML_ENUM_ACTION) == 0) {
+    const size_t actions = xml->get_child_count(PGM_COMMON_XML_ENUM_ACTION);
+    if (actions == 0) {
         op_list.push_back(op);
         return true;
     }
-    std::vector<PGM_COMMON_XML_ELEMENT*> action_list = xml->get_childs(PGM_COMMON_XML_ENUM_ACTION);
-    GFPDB_ASSERT(action_list.size() > 0, source);
+    op->reserve_action_list(actions);
     bool result = true;
-    for (PGM_COMMON_XML_ELEMENT* element : action_list) {
+    for (PGM_COMMON_XML_ELEMENT* element : xml->get_all_childs()) {
+        if (element->get_type() != PGM_COMMON_XML_ENUM_ACTION)
+            continue;
         auto* xml_action = static_cast<PGM_COMMON_XML_GFPDB_QSPI_ACTION*>(element);
         const ACTION_FORMAT* format = find_action_format(xml_action->type);
         if (!format)
             GFPDB_FAIL("Unknown action type", source);
-        GFPDB_ACTION* act = create_action(format->type);
-        if (act->get_property_enum_list().size() != format->property_count)
+        // create_action makes QSPI actions only.
+        auto* act = static_cast<GFPDB_QSPI_ACTION*>(create_action(format->type));
+        if (act->get_property_count() != format->property_count)
             MSG_INTERNAL_ERROR::report(format->read_check, "GFPDB", source, __LINE__);
 
         std::array<std::string, max_action_properties> candidates;
@@ -455,13 +460,11 @@ bool GFPDB_QSPI_MGR::add_operation_into_list(GFPDB_OP_TYPE type, PGM_COMMON_XML_
             if (!present[i])
                 continue;
             auto property = GFPDB_ACT_PROPERTY(format->first_property + i);
-            valid = act->property_value_is_valid(property, candidates[i], nullptr) && valid;
+            valid = act->value_is_valid(property, candidates[i], nullptr) && valid;
         }
         if (valid) {
-            // create_action makes QSPI actions only.
-            static_cast<GFPDB_QSPI_ACTION*>(act)->set_property_values(
-                GFPDB_ACT_PROPERTY(format->first_property), candidates.data(),
-                format->property_count);
+            act->set_property_values(GFPDB_ACT_PROPERTY(format->first_property), candidates.data(),
+                                     format->property_count);
         } else {
             result = false;
         }

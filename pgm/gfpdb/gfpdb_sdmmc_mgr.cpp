@@ -33,7 +33,7 @@ const std::vector<PGMIO_CONFIG_SCHEME> sdmmc_config_scheme = {PGMIO_CONFIG_SCHEM
 
 // The text of the first leaf of a typed child list; false when the list is empty.
 template <typename LEAF>
-bool first_value(const std::vector<LEAF*>& leaves, std::string* value) {
+bool first_value(const PGM_COMMON_XML_CHILD_LIST<LEAF>& leaves, std::string* value) {
     if (leaves.empty())
         return false;
     *value = leaves.front()->value;

@@ -2,8 +2,10 @@
 // their value in a member whose address they hand over, and describe their attributes here.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -49,6 +51,91 @@ struct PGM_COMMON_XML_ATTRIBUTE {
 // {{0},{4294967295}} any number (a two-entry list is a range).
 using PGM_XML_COUNT_LIST = std::vector<std::vector<uint32_t>>;
 
+// A typed element's list of its children of one kind, in document order, not owning them.
+// Most lists of a file hold one child or none (an action's name, its command), so the first
+// child is kept in the list itself and only a second one takes memory of its own: reading a
+// file then builds its lists without an allocation each. Read like a std::vector, and turned
+// into one where a copy is wanted.
+template <typename T>
+class PGM_COMMON_XML_CHILD_LIST {
+public:
+    PGM_COMMON_XML_CHILD_LIST() = default;
+    PGM_COMMON_XML_CHILD_LIST(const PGM_COMMON_XML_CHILD_LIST& other) { *this = other; }
+    PGM_COMMON_XML_CHILD_LIST& operator=(const PGM_COMMON_XML_CHILD_LIST& other) {
+        if (this != &other) {
+            clear();
+            for (T* child : other)
+                push_back(child);
+        }
+        return *this;
+    }
+    ~PGM_COMMON_XML_CHILD_LIST() { release(); }
+
+    T** begin() { return data(); }
+    T** end() { return data() + m_size; }
+    T* const* begin() const { return data(); }
+    T* const* end() const { return data() + m_size; }
+    size_t size() const { return m_size; }
+    bool empty() const { return m_size == 0; }
+    T* operator[](size_t i) const { return data()[i]; }
+    // As std::vector::at: a position past the end throws std::out_of_range.
+    T* at(size_t i) const {
+        if (i >= m_size)
+            throw std::out_of_range("PGM_COMMON_XML_CHILD_LIST::at");
+        return data()[i];
+    }
+    T* front() const { return data()[0]; }
+    T* back() const { return data()[m_size - 1]; }
+
+    void push_back(T* child) { insert(end(), child); }
+    void insert(T* const* at, T* child) {
+        const size_t i = static_cast<size_t>(at - begin());
+        if (m_size == m_capacity)
+            grow();
+        T** d = data();
+        std::copy_backward(d + i, d + m_size, d + m_size + 1);
+        d[i] = child;
+        ++m_size;
+    }
+    void erase(T* const* at) {
+        T** d = data();
+        const size_t i = static_cast<size_t>(at - d);
+        std::copy(d + i + 1, d + m_size, d + i);
+        --m_size;
+    }
+    void pop_back() { --m_size; }
+    void clear() { m_size = 0; }
+
+    template <typename U>
+    operator std::vector<U*>() const {  // NOLINT: copied like the vector it stands for
+        return std::vector<U*>(begin(), end());
+    }
+
+private:
+    T** data() { return m_capacity == 1 ? &m_one : m_many; }
+    T* const* data() const { return m_capacity == 1 ? &m_one : m_many; }
+    void grow() {
+        const size_t capacity = m_capacity * 4;
+        T** many = new T*[capacity];
+        std::copy(begin(), end(), many);
+        release();
+        m_many = many;
+        m_capacity = capacity;
+    }
+    void release() {
+        if (m_capacity > 1)
+            delete[] m_many;
+        m_capacity = 1;
+    }
+
+    union {
+        T* m_one = nullptr;
+        T** m_many;
+    };
+    size_t m_size = 0;
+    size_t m_capacity = 1;
+};
+
 class HOST_EXPORT PGM_COMMON_XML_ELEMENT {
 public:
     PGM_COMMON_XML_ELEMENT(PGM_COMMON_XML_ENUM type, PGM_COMMON_XML_ENUM sub_class_type,
@@ -72,6 +159,8 @@ public:
 
     // Appends a child (or inserts it before `before`), which this element then owns.
     void add_child(PGM_COMMON_XML_ELEMENT* child, PGM_COMMON_XML_ELEMENT* before);
+    // Room for `count` children, for a reader that knows how many will come.
+    void reserve_children(size_t count) { m_children.reserve(count); }
     // Detaches a child without destroying it; the caller owns it again.
     PGM_COMMON_XML_ELEMENT* remove_child(PGM_COMMON_XML_ELEMENT* child);
     // Direct children of one kind, in document order, not owned.
@@ -93,6 +182,8 @@ public:
     void write_string(std::string value);
     // Reads the value from text as a file holds it; false when the text does not fit the kind.
     bool read_value_text(const std::string& text);
+    // The same, taking the text over when it is kept; a text that is refused is left as it was.
+    bool read_value_text(std::string&& text);
     // The value as a file holds it (numbers in decimal); "" for an element without a value.
     std::string get_value_text() const;
     bool has_value() const { return m_has_value; }
