@@ -488,13 +488,21 @@ void GFPDB_PROPERTY_VALUE_MAP::set(const ENTRY* entries, size_t count) {
     // of its property: once to size the block, once to fill it. The texts may lie in the old
     // block, which goes only at the end.
     const size_t old_count = size();
+    const SLOT* old_slots = old_count ? slots() : nullptr;
+    const char* old_texts = old_count ? texts() : nullptr;
+    auto old_entry = [&](size_t i) {
+        const uint32_t begin = i ? old_slots[i - 1].end : 0;
+        return ENTRY{GFPDB_ACT_PROPERTY(old_slots[i].property),
+                     std::string_view(old_texts + begin, old_slots[i].end - begin)};
+    };
     auto merge = [&](auto&& visit) {
         for (size_t i = 0, j = 0; i < old_count || j < count;) {
-            if (j == count || (i < old_count && at(i).first < entries[j].first)) {
-                visit(at(i++));
+            const uint32_t old_property = i < old_count ? old_slots[i].property : UINT32_MAX;
+            if (j == count || old_property < static_cast<uint32_t>(entries[j].first)) {
+                visit(old_entry(i++));
                 continue;
             }
-            if (i < old_count && at(i).first == entries[j].first)
+            if (old_property == static_cast<uint32_t>(entries[j].first))
                 ++i;
             visit(entries[j++]);
         }

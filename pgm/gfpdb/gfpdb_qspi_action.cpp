@@ -251,21 +251,41 @@ bool is_one_of(const std::string& value, const std::vector<std::string>& allowed
     return false;
 }
 
-bool consists_of(const std::string& text, const char* characters) {
-    return text.find_first_not_of(characters) == std::string::npos;
-}
+// A set of characters as a table by byte: every value of every action loaded is held to one.
+class CHARACTER_SET {
+public:
+    constexpr explicit CHARACTER_SET(const char* characters) {
+        for (; *characters; ++characters)
+            m_in[static_cast<unsigned char>(*characters)] = true;
+    }
+    // Whether every character of the text from `first` on is in the set.
+    bool holds(const std::string& text, size_t first = 0) const {
+        for (size_t i = first; i < text.size(); ++i) {
+            if (!m_in[static_cast<unsigned char>(text[i])])
+                return false;
+        }
+        return true;
+    }
 
-const char* const NAME_CHARACTERS =
-    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_ ";
+private:
+    bool m_in[256] = {};
+};
+
+constexpr CHARACTER_SET name_characters(
+    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_ ");
+constexpr CHARACTER_SET data_list_characters("abcdefxABCDEF0123456789 ");
+constexpr CHARACTER_SET number_characters("abcdefxABCDEF0123456789");
+constexpr CHARACTER_SET hexadecimal_digits("abcdefABCDEF0123456789");
+constexpr CHARACTER_SET decimal_digits("0123456789");
 
 // Every character from the set, and not blanks alone.
 bool name_is_valid(const std::string& value) {
-    return value.find_first_not_of(' ') != std::string::npos && consists_of(value, NAME_CHARACTERS);
+    return value.find_first_not_of(' ') != std::string::npos && name_characters.holds(value);
 }
 
 // A non-empty data list; `byte_count` receives its length.
 bool byte_list_is_valid(const std::string& value, uint32_t* byte_count) {
-    if (!consists_of(value, "abcdefxABCDEF0123456789 "))
+    if (!data_list_characters.holds(value))
         return false;
     return GFPDB_MGR::data_list_is_valid(value, byte_count);
 }
@@ -273,11 +293,10 @@ bool byte_list_is_valid(const std::string& value, uint32_t* byte_count) {
 // Decimal digits, or "0x" and hexadecimal digits. A "0x" that is not at the start leaves its
 // "x" in the tested tail, and the upper-case "0X" is refused by the character set.
 bool number_is_valid(const std::string& value, uint64_t min, uint64_t max) {
-    if (!consists_of(value, "abcdefxABCDEF0123456789"))
+    if (!number_characters.holds(value))
         return false;
     const bool hexadecimal = value.find("0x") != std::string::npos;
-    if (hexadecimal ? !consists_of(value.substr(2), "abcdefABCDEF0123456789")
-                    : !consists_of(value, "0123456789"))
+    if (hexadecimal ? !hexadecimal_digits.holds(value, 2) : !decimal_digits.holds(value))
         return false;
     // A number beyond 64 bits converts to 0, which would pass a rule whose range holds 0.
     bool fits = false;
