@@ -759,10 +759,14 @@ PGM_COMMON_XML_ELEMENT* PGM_COMMON_XML::parse_xml(PGM_COMMON_XML_FILE_ENUM file_
     }
     if (has_root) {
         read_children(file_kind, root, r, 0, xml_file, sink);
-        root->check_child_count();
-        std::vector<std::string> count_errors;
-        collect_count_errors(root, xml_file, &count_errors);
-        warning = join(count_errors);
+        // A false answer means that some element recorded a count problem: only then is the
+        // tree walked for them.
+        warning.clear();
+        if (!root->check_child_count()) {
+            std::vector<std::string> count_errors;
+            collect_count_errors(root, xml_file, &count_errors);
+            warning = join(count_errors);
+        }
     } else if (sink.empty()) {
         sink.add(xml_file + ": the file has no root element");
     }
