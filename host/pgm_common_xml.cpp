@@ -487,6 +487,12 @@ void on_text(void* data, const xmlChar* text, int size) {
     READER& r = *static_cast<READER*>(data);
     if (r.open.empty() || size <= 0)
         return;
+    // An element that holds child elements holds no value: the blanks between its children,
+    // most of a file's text, are not kept.
+    if (r.open.back() + 1 < r.elements.size() && std::all_of(text, text + size, [](xmlChar c) {
+            return c == ' ' || c == '\n' || c == '\t' || c == '\r';
+        }))
+        return;
     EVENT_ELEMENT& element = r.elements[r.open.back()];
     const uint32_t at = r.store(chars(text), static_cast<size_t>(size));
     // A text that the parser hands over in pieces usually lands in one run of the arena.

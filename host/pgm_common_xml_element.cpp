@@ -260,6 +260,14 @@ std::string PGM_COMMON_XML_ELEMENT::get_value_text() const {
     return std::string();
 }
 
+const std::string* PGM_COMMON_XML_ELEMENT::get_value_string() const {
+    if (m_value_type != PGM_XML_TYPE_STRING)
+        return nullptr;
+    if (!m_has_value && !m_default_value.empty())
+        return &m_default_value;
+    return static_cast<const std::string*>(m_value_ptr);
+}
+
 void PGM_COMMON_XML_ELEMENT::write_attribute_value(const std::string& name, unsigned long value) {
     PGM_COMMON_XML_ATTRIBUTE* attribute = find_attribute(name);
     ELEMENT_ASSERT(attribute != NULL);

@@ -275,7 +275,7 @@ public:
     void reserve_action_list(size_t count) { m_action_list.reserve(count); }
 
 protected:
-    std::string m_name;
+    GFPDB_SHARED_TEXT m_name;  // one of the library's names, unless set otherwise
     GFPDB_SHARED_TEXT m_description;
     GFPDB_OP_TYPE m_operation_type = GFPDB_OP_TYPE_INITIALIZATION;
     std::vector<GFPDB_ACTION*> m_action_list;
@@ -350,7 +350,7 @@ public:
     virtual bool property_value_is_jic_file(std::string value);
 
 protected:
-    std::string m_name;
+    GFPDB_SHARED_TEXT m_name;  // its type's name, unless set otherwise
     GFPDB_ACT_TYPE m_action_type = GFPDB_ACT_TYPE_WRITE_REGISTER;
     GFPDB_PROPERTY_LIST m_property_list;
     GFPDB_PROPERTY_VALUE_MAP m_property_value_map;

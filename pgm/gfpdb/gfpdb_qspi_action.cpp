@@ -351,7 +351,7 @@ GFPDB_QSPI_ACTION::GFPDB_QSPI_ACTION(GFPDB_ACT_TYPE type) {
     m_action_type = type;
     if (static_cast<unsigned>(type) >= GFPDB_ACT_TYPE_COUNT)
         GFPDB_FAIL("Unknown action type", source);
-    m_name = gfpdb_act_type_name[type];
+    m_name = GFPDB_SHARED_TEXT::lasting(gfpdb_act_type_name[type]);
     size_t first = GFPDB_ACT_PROPERTY_COUNT;
     size_t count = 0;
     std::array<GFPDB_PROPERTY_VALUE_MAP::ENTRY, max_type_properties> defaults;
@@ -428,6 +428,14 @@ void GFPDB_QSPI_ACTION::set_property_value(GFPDB_ACT_PROPERTY property, std::str
 
 void GFPDB_QSPI_ACTION::set_property_values(GFPDB_ACT_PROPERTY first, const std::string* values,
                                             size_t count) {
+    GFPDB_ASSERT(count <= max_type_properties, source);
+    std::array<std::string_view, max_type_properties> views;
+    std::copy(values, values + count, views.begin());
+    set_property_values(first, views.data(), count);
+}
+
+void GFPDB_QSPI_ACTION::set_property_values(GFPDB_ACT_PROPERTY first,
+                                            const std::string_view* values, size_t count) {
     GFPDB_ASSERT(count <= max_type_properties, source);
     std::array<GFPDB_PROPERTY_VALUE_MAP::ENTRY, max_type_properties> entries;
     for (size_t i = 0; i < count; ++i)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "pgm/gfpdb/gfpdb_mgr.h"
@@ -24,6 +25,8 @@ public:
     // The values of `count` properties from `first` on, stored in one step, as a file's action
     // is loaded; nothing is validated.
     void set_property_values(GFPDB_ACT_PROPERTY first, const std::string* values, size_t count);
+    void set_property_values(GFPDB_ACT_PROPERTY first, const std::string_view* values,
+                             size_t count);
     // Applies the property's rule to `value`; a rejection always posts its warning.
     bool property_value_is_valid(GFPDB_ACT_PROPERTY property, std::string value,
                                  std::string* error = nullptr) override;

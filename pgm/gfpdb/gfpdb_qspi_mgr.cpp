@@ -5,6 +5,7 @@
 #include <array>
 #include <iterator>
 #include <memory>
+#include <string_view>
 #include <utility>
 
 #include "h/pgm_common_xml_gfpdb_qspi_auto_export.h"
@@ -419,9 +420,10 @@ bool GFPDB_QSPI_MGR::add_operation_into_list(GFPDB_OP_TYPE type, PGM_COMMON_XML_
         if (act->get_property_count() != format->property_count)
             MSG_INTERNAL_ERROR::report(format->read_check, "GFPDB", source, __LINE__);
 
-        std::array<std::string, max_action_properties> candidates;
-        std::array<bool, max_action_properties> present;
-        present.fill(true);
+        // The values as the tree holds them; a number is written out and a description
+        // unescaped into `made`.
+        std::array<const std::string*, max_action_properties> candidates{};
+        std::array<std::string, max_action_properties> made;
         bool valid = true;
         for (size_t i = 0; i < format->property_count; ++i) {
             auto property = GFPDB_ACT_PROPERTY(format->first_property + i);
@@ -436,34 +438,40 @@ bool GFPDB_QSPI_MGR::add_operation_into_list(GFPDB_OP_TYPE type, PGM_COMMON_XML_
                            std::string("(no ") +
                                pgm_common_xml_enum_name(property_element[property]) +
                                " element in " + m_current_file + ")");
-                present[i] = false;
                 valid = false;
                 continue;
             }
-            candidates[i] = child->get_value_text();
+            const std::string* text = child->get_value_string();
+            if (!text) {
+                made[i] = child->get_value_text();
+                text = &made[i];
+            }
             if (property == GFPDB_ACT_PROPERTY_CUSTOM_DESCRIPTION) {
                 // The line-break escape is defined for two characters and more; a shorter
                 // description is refused like an invalid value rather than guessed at.
-                if (candidates[i].size() < 2) {
-                    gfpdb_post(
-                        GFPDB_INVALID_ACTION_CUSTOM_DESCRIPTION,
-                        candidates[i] + " (fewer than two characters, in " + m_current_file + ")");
-                    present[i] = false;
+                if (text->size() < 2) {
+                    gfpdb_post(GFPDB_INVALID_ACTION_CUSTOM_DESCRIPTION,
+                               *text + " (fewer than two characters, in " + m_current_file + ")");
                     valid = false;
                     continue;
                 }
-                candidates[i] = unescape_description(candidates[i]);
+                made[i] = unescape_description(*text);
+                text = &made[i];
             }
+            candidates[i] = text;
         }
         // Every value is checked, so that the user hears of all of them at once.
         for (size_t i = 0; i < format->property_count; ++i) {
-            if (!present[i])
+            if (!candidates[i])
                 continue;
             auto property = GFPDB_ACT_PROPERTY(format->first_property + i);
-            valid = act->value_is_valid(property, candidates[i], nullptr) && valid;
+            valid = act->value_is_valid(property, *candidates[i], nullptr) && valid;
         }
         if (valid) {
-            act->set_property_values(GFPDB_ACT_PROPERTY(format->first_property), candidates.data(),
+            std::array<std::string_view, max_action_properties> values;
+            for (size_t i = 0; i < format->property_count; ++i)
+                values[i] = *candidates[i];
+            act->set_property_values(GFPDB_ACT_PROPERTY(format->first_property), values.data(),
                                      format->property_count);
         } else {
             result = false;

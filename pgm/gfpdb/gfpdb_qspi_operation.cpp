@@ -10,7 +10,7 @@ const char* const source = "pgm/gfpdb/gfpdb_qspi_operation";
 
 GFPDB_QSPI_OPERATION::GFPDB_QSPI_OPERATION(GFPDB_OP_TYPE type) {
     m_operation_type = type;
-    m_name = gfpdb_op_type_name[type];
+    m_name = GFPDB_SHARED_TEXT::lasting(gfpdb_op_type_name[type]);
     m_description = GFPDB_SHARED_TEXT::lasting(gfpdb_op_type_description[type]);
 }
 

@@ -186,6 +186,8 @@ public:
     bool read_value_text(std::string&& text);
     // The value as a file holds it (numbers in decimal); "" for an element without a value.
     std::string get_value_text() const;
+    // The same text, held by a text element, without a copy; null for another kind of value.
+    const std::string* get_value_string() const;
     bool has_value() const { return m_has_value; }
 
     void write_attribute_value(const std::string& name, unsigned long value);
