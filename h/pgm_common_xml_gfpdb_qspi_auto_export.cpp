@@ -598,9 +598,8 @@ PGM_COMMON_XML_GFPDB_QSPI_ACTION::PGM_COMMON_XML_GFPDB_QSPI_ACTION(
     PGM_COMMON_XML_ENUM sub_class_type)
     : PGM_COMMON_XML_ELEMENT(PGM_COMMON_XML_ENUM_ACTION, sub_class_type, PGM_XML_TYPE_NONE,
                              PGM_XML_EXIST_NONE, "", "", nullptr) {
-    static const std::string type_allowed = "WRITE_REG|READ_REG|WRITE_DATA|READ_DATA|ERASE|CUSTOM";
-    add_attribute("type", PGM_XML_TYPE_ENUM, PGM_XML_EXIST_REQUIRED, "_INVALID__", type_allowed,
-                  &type);
+    add_attribute("type", PGM_XML_TYPE_ENUM, PGM_XML_EXIST_REQUIRED, "_INVALID__",
+                  "WRITE_REG|READ_REG|WRITE_DATA|READ_DATA|ERASE|CUSTOM", &type);
     init_check();
 }
 

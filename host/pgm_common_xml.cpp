@@ -672,9 +672,9 @@ xmlNode* build_node(const PGM_COMMON_XML_ELEMENT* element) {
     bool ok = node != nullptr;
     for (const PGM_COMMON_XML_ATTRIBUTE& attribute : element->get_attributes()) {
         const std::string text = element->get_attribute_text(attribute.name);
-        ok = ok && (text.empty() ||
-                    (xmlCheckUTF8(BAD_CAST text.c_str()) &&
-                     xmlNewProp(node, BAD_CAST attribute.name.c_str(), BAD_CAST text.c_str())));
+        ok = ok &&
+             (text.empty() || (xmlCheckUTF8(BAD_CAST text.c_str()) &&
+                               xmlNewProp(node, BAD_CAST attribute.name, BAD_CAST text.c_str())));
     }
     if (ok && element->get_value_type() != PGM_XML_TYPE_NONE) {
         // Written even when empty, so that the element keeps its place in the file.

@@ -29,15 +29,15 @@ bool parse_uint32(const std::string& text, uint32_t* value) {
 }
 
 // `allowed` lists the accepted texts joined by "|"; an empty list accepts any text.
-bool is_allowed(const std::string& allowed, const std::string& text) {
+bool is_allowed(std::string_view allowed, const std::string& text) {
     if (allowed.empty())
         return true;
     for (size_t start = 0;;) {
         const size_t bar = allowed.find('|', start);
-        const size_t end = bar == std::string::npos ? allowed.size() : bar;
-        if (allowed.compare(start, end - start, text) == 0)
+        const size_t end = bar == std::string_view::npos ? allowed.size() : bar;
+        if (allowed.substr(start, end - start) == text)
             return true;
-        if (bar == std::string::npos)
+        if (bar == std::string_view::npos)
             return false;
         start = bar + 1;
     }
@@ -64,6 +64,7 @@ struct ELEMENT_BLOCKS {
     static constexpr unsigned most = 2048;  // blocks kept per size: a large file's tree
     void* first[lists];
     unsigned count[lists];
+    bool keeper;  // the keeper below is set up on this thread
     bool closed;
 };
 thread_local ELEMENT_BLOCKS element_blocks;
@@ -81,11 +82,11 @@ struct ELEMENT_BLOCK_KEEPER {
     }
 };
 
-// The thread's blocks, with the keeper that hands them back set up on first use.
-ELEMENT_BLOCKS& blocks() {
+// Sets up the thread's keeper, before the thread keeps its first block.
+void keep_blocks_until_the_thread_ends() {
     static thread_local ELEMENT_BLOCK_KEEPER keeper;
     (void)keeper;
-    return element_blocks;
+    element_blocks.keeper = true;
 }
 
 size_t block_list(size_t size) {
@@ -100,7 +101,7 @@ void* PGM_COMMON_XML_ELEMENT::operator new(size_t size) {
     const size_t list = block_list(size);
     if (!keep_blocks || list >= ELEMENT_BLOCKS::lists)
         return ::operator new(size);
-    ELEMENT_BLOCKS& kept = blocks();
+    ELEMENT_BLOCKS& kept = element_blocks;
     if (void* block = kept.first[list]) {
         kept.first[list] = *static_cast<void**>(block);
         --kept.count[list];
@@ -116,11 +117,13 @@ void PGM_COMMON_XML_ELEMENT::operator delete(void* block, size_t size) {
         return;
     }
     // Once the thread's keeper is gone, blocks go straight back.
-    ELEMENT_BLOCKS& kept = element_blocks.closed ? element_blocks : blocks();
+    ELEMENT_BLOCKS& kept = element_blocks;
     if (kept.closed || kept.count[list] >= ELEMENT_BLOCKS::most) {
         ::operator delete(block);
         return;
     }
+    if (!kept.keeper)
+        keep_blocks_until_the_thread_ends();
     *static_cast<void**>(block) = kept.first[list];
     kept.first[list] = block;
     ++kept.count[list];
@@ -328,7 +331,7 @@ bool PGM_COMMON_XML_ELEMENT::read_attribute_text(const std::string& name, const 
 std::string PGM_COMMON_XML_ELEMENT::get_attribute_text(const std::string& name) const {
     for (const PGM_COMMON_XML_ATTRIBUTE& attribute : m_attributes) {
         if (attribute.name == name)
-            return attribute.value.empty() ? attribute.default_value : attribute.value;
+            return attribute.value.empty() ? std::string(attribute.default_value) : attribute.value;
     }
     return std::string();
 }

@@ -106,6 +106,19 @@ TEST_F(HostXml, SchemaVerdictsStayRightWhenTheSchemaChanges) {
     EXPECT_EQ(check(file), "");
 }
 
+TEST_F(HostXml, ASchemaHoldLooksAtTheSchemaOnce) {
+    const std::string file = m_dir / "two.xml";
+    write_file(file, two_names);
+    {
+        PGM_COMMON_XML::SCHEMA_HOLD hold;
+        EXPECT_EQ(check(file), "");
+        write_file(m_xsd, schema("1"));
+        fs::last_write_time(m_xsd, fs::last_write_time(m_xsd) + std::chrono::seconds(5));
+        EXPECT_EQ(check(file), "");  // the schema as the hold found it
+    }
+    EXPECT_NE(check(file), "");
+}
+
 TEST_F(HostXml, SchemaErrorsComeFirstAndTheRestSecond) {
     const std::string file = m_dir / "bad.xml";
     write_file(file, "<FLASH>\n<NAME>a</NAME>\n<DELAY>x</DELAY>\n</FLASH>\n");

@@ -13,7 +13,7 @@ using gfpdb_test::TEST_ROOT;
 // Registers one attribute described by the test.
 class ONE_ATTRIBUTE : public PGM_COMMON_XML_ELEMENT {
 public:
-    ONE_ATTRIBUTE(const std::string& name, PGM_XML_TYPE type, PGM_XML_EXIST exist, bool with_ptr)
+    ONE_ATTRIBUTE(const char* name, PGM_XML_TYPE type, PGM_XML_EXIST exist, bool with_ptr)
         : PGM_COMMON_XML_ELEMENT(PGM_COMMON_XML_ENUM_ACTION, PGM_COMMON_XML_ENUM_ACTION,
                                  PGM_XML_TYPE_NONE, PGM_XML_EXIST_NONE, "", "", nullptr) {
         add_attribute(name, type, exist, "", "", with_ptr ? &m_text : nullptr);
@@ -93,6 +93,37 @@ TEST(HostXmlElement, ChildrenAreOwnedGroupedAndFoundInDocumentOrder) {
     EXPECT_EQ(root.delays, (std::vector<PGM_COMMON_XML_ELEMENT*>{delay}));
     EXPECT_EQ(root.remove_child(first), nullptr);
     delete first;  // the caller owns a removed child; the root deletes the others
+}
+
+TEST(HostXmlElement, ChildListsFollowAVectorStepByStep) {
+    int items[4];
+    PGM_COMMON_XML_CHILD_LIST<int> list;
+    std::vector<int*> model;
+    // Added at the back and the front, removed from both, past the one child kept in place.
+    const struct {
+        char step;  // 'b' push_back, 'f' insert at the front, 'e' erase the front, 'p' pop_back
+        int item;
+    } steps[] = {{'b', 0}, {'f', 1}, {'b', 2}, {'f', 3}, {'b', 0}, {'e', 0},
+                 {'p', 0}, {'e', 0}, {'p', 0}, {'p', 0}, {'f', 2}};
+    for (const auto& s : steps) {
+        int* item = &items[s.item];
+        if (s.step == 'b') {
+            list.push_back(item);
+            model.push_back(item);
+        } else if (s.step == 'f') {
+            list.insert(list.begin(), item);
+            model.insert(model.begin(), item);
+        } else if (s.step == 'e') {
+            list.erase(list.begin());
+            model.erase(model.begin());
+        } else {
+            list.pop_back();
+            model.pop_back();
+        }
+        const PGM_COMMON_XML_CHILD_LIST<int> copy = list;
+        EXPECT_EQ(std::vector<int*>(copy), model) << s.step << s.item;
+    }
+    EXPECT_THROW(list.at(1), std::out_of_range);
 }
 
 TEST(HostXmlElement, DescendantsAreFoundDepthFirst) {

@@ -243,11 +243,13 @@ TEST(MgrBaseData, DataListGrammar) {
         {"  0x9F   0x20  ", true, {159, 32}},  // doubled, leading and trailing spaces
         {"255 0xff 0", true, {255, 255, 0}},
         {"010", true, {10}},  // a leading zero is still decimal
+        {"0xA 0xbC", true, {10, 188}},
         {"256", false, {}},
         {"0x100", false, {}},
         {"0x", false, {}},
         {"1 0x", false, {}},
         {"0X10", false, {}},  // upper-case X goes to the decimal conversion and fails there
+        {"0x1g", false, {}},
         {"1\t2", false, {}},  // tabs and commas do not separate
         {"1,2", false, {}},
         {"   ", false, {}},  // no token at all
@@ -260,6 +262,9 @@ TEST(MgrBaseData, DataListGrammar) {
             GFPDB_MGR::convert_data_list_string_to_byte_array(c.text, &size, &ok));
         EXPECT_EQ(ok, c.ok);
         EXPECT_EQ(size, c.bytes.size());
+        uint32_t counted = 99;
+        EXPECT_EQ(GFPDB_MGR::data_list_is_valid(c.text, &counted), c.ok);
+        EXPECT_EQ(counted, c.bytes.size());
         if (!c.ok) {
             EXPECT_EQ(bytes, nullptr);
             continue;

@@ -115,12 +115,7 @@ def generate(fmt, rows, attributes, file_kind):
               f"    : PGM_COMMON_XML_ELEMENT(PGM_COMMON_XML_ENUM_{name}, sub_class_type, {vtype},",
               f"                             {vexist}, {default}, \"\", {ptr}) {{"]
         for a in attrs:
-            allowed = '""'
-            if a[3]:
-                # Built once: every element of the class registers the attribute.
-                c.append(f'    static const std::string {a[0]}_allowed = "{a[3]}";')
-                allowed = f"{a[0]}_allowed"
-            c.append(f'    add_attribute("{a[0]}", {a[1]}, PGM_XML_EXIST_REQUIRED, "{a[2]}", {allowed}, &{a[5]});')
+            c.append(f'    add_attribute("{a[0]}", {a[1]}, PGM_XML_EXIST_REQUIRED, "{a[2]}", "{a[3]}", &{a[5]});')
         c += ["    init_check();", "}", "",
               f"{cls}::~{cls}() {{ {cls}::clear_child_group(); }}", "",
               f"bool {cls}::check_child_count() {{", "    bool ok = true;"]

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/host_export.h"
@@ -37,11 +38,13 @@ enum PGM_XML_EXIST : uint8_t {
     PGM_XML_EXIST_INVALID = 3
 };
 
+// The name, default and allowed texts are the element class's own (literals or statics that
+// outlive every element): a file's thousands of elements do not copy them.
 struct PGM_COMMON_XML_ATTRIBUTE {
-    std::string name;
+    const char* name;
     std::string value;          // text as read or written; empty until then
-    std::string default_value;  // written when no value was set
-    std::string allowed;        // alternatives joined by "|"; empty: any
+    const char* default_value;  // written when no value was set
+    const char* allowed;        // alternatives joined by "|"; empty: any
     uint8_t type;               // PGM_XML_TYPE
     uint8_t exist;              // PGM_XML_EXIST
     void* ptr;                  // the member that holds the typed value
@@ -206,9 +209,8 @@ public:
 
 protected:
     // Registering an attribute checks its descriptor; a broken one stops the program.
-    inline void add_attribute(const std::string& name, PGM_XML_TYPE type, PGM_XML_EXIST exist,
-                              const std::string& default_value, const std::string& allowed,
-                              void* ptr);
+    inline void add_attribute(const char* name, PGM_XML_TYPE type, PGM_XML_EXIST exist,
+                              const char* default_value, const char* allowed, void* ptr);
     // Called by every typed constructor after its attributes are registered.
     void init_check();
     // Checks the number of direct children of one kind against a count rule; a miss is
@@ -238,11 +240,12 @@ private:
             MSG_INTERNAL_ERROR::report(#cond, "GFPDB", "pgm/h/pgm_common_xml_export", __LINE__); \
     } while (0)
 
-inline void PGM_COMMON_XML_ELEMENT::add_attribute(const std::string& name, PGM_XML_TYPE type,
-                                                  PGM_XML_EXIST exist,
-                                                  const std::string& default_value,
-                                                  const std::string& allowed, void* ptr) {
+inline void PGM_COMMON_XML_ELEMENT::add_attribute(const char* name_text, PGM_XML_TYPE type,
+                                                  PGM_XML_EXIST exist, const char* default_value,
+                                                  const char* allowed, void* ptr) {
+    const std::string_view name(name_text ? name_text : "");
     PGM_COMMON_XML_EXPORT_ASSERT(name.size());
+    PGM_COMMON_XML_EXPORT_ASSERT(default_value && allowed);
     PGM_COMMON_XML_EXPORT_ASSERT(type < PGM_XML_TYPE_INVALID);
     PGM_COMMON_XML_EXPORT_ASSERT(exist < PGM_XML_EXIST_INVALID);
     // The parser's control attributes carry no value of their own.
@@ -251,7 +254,7 @@ inline void PGM_COMMON_XML_ELEMENT::add_attribute(const std::string& name, PGM_X
     } else {
         PGM_COMMON_XML_EXPORT_ASSERT(ptr != NULL);
     }
-    m_attributes.push_back({name, std::string(), default_value, allowed, type, exist, ptr});
+    m_attributes.push_back({name_text, std::string(), default_value, allowed, type, exist, ptr});
 }
 
 #undef PGM_COMMON_XML_EXPORT_ASSERT
