@@ -99,7 +99,7 @@ TEST(QspiActionValues, SetInAnyOrderReadBackAndCopied) {
     EXPECT_FALSE(map.find(property(32), &none));
 
     // A loaded action's run replaces the defaults and keeps the foreign values.
-    const std::string run[] = {"Erase chip", "0xC7", "", "65536", "1", "7", "1-1"};
+    const std::string_view run[] = {"Erase chip", "0xC7", "", "65536", "1", "7", "1-1"};
     action.set_property_values(property(31), run, 7);
     for (int p = 31; p < 38; ++p)
         EXPECT_EQ(action.get_property_value(property(p)), run[p - 31]) << "property " << p;

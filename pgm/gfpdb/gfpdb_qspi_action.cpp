@@ -426,14 +426,6 @@ void GFPDB_QSPI_ACTION::set_property_value(GFPDB_ACT_PROPERTY property, std::str
     m_property_value_map.set(property, value);
 }
 
-void GFPDB_QSPI_ACTION::set_property_values(GFPDB_ACT_PROPERTY first, const std::string* values,
-                                            size_t count) {
-    GFPDB_ASSERT(count <= max_type_properties, source);
-    std::array<std::string_view, max_type_properties> views;
-    std::copy(values, values + count, views.begin());
-    set_property_values(first, views.data(), count);
-}
-
 void GFPDB_QSPI_ACTION::set_property_values(GFPDB_ACT_PROPERTY first,
                                             const std::string_view* values, size_t count) {
     GFPDB_ASSERT(count <= max_type_properties, source);

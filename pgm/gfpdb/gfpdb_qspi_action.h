@@ -24,7 +24,6 @@ public:
     void set_property_value(GFPDB_ACT_PROPERTY property, std::string value) override;
     // The values of `count` properties from `first` on, stored in one step, as a file's action
     // is loaded; nothing is validated.
-    void set_property_values(GFPDB_ACT_PROPERTY first, const std::string* values, size_t count);
     void set_property_values(GFPDB_ACT_PROPERTY first, const std::string_view* values,
                              size_t count);
     // Applies the property's rule to `value`; a rejection always posts its warning.
