@@ -255,17 +255,14 @@ std::map<std::string, SCHEMA>& schemas() {
 }
 
 SCHEMA* get_schema(const std::string& path, ERROR_SINK& sink) {
-    if (hold_depth) {
-        auto held = schemas().find(path);
-        if (held != schemas().end() && held->second.held_in == hold_round)
-            return &held->second;
-    }
+    auto it = schemas().find(path);
+    if (hold_depth && it != schemas().end() && it->second.held_in == hold_round)
+        return &it->second;
     FILE_KEY key;
     if (!file_key(path, &key)) {
         sink.add(path + ": cannot read the schema");
         return nullptr;
     }
-    auto it = schemas().find(path);
     if (it != schemas().end()) {
         if (it->second.key == key) {
             it->second.held_in = hold_depth ? hold_round : 0;

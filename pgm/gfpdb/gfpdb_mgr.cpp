@@ -949,29 +949,14 @@ long walk_data_list(const std::string& text, unsigned char* bytes) {
         if (start == std::string::npos)
             break;
         end = std::min(text.find(' ', start), text.size());
-        unsigned value = 0;
-        if (text.compare(start, 2, "0x") == 0) {
-            const size_t digits = end - start - 2;
-            if (digits != 1 && digits != 2)
-                return -1;
-            for (size_t i = start + 2; i < end; ++i) {
-                const char c = text[i];
-                const int digit = c >= '0' && c <= '9'   ? c - '0'
-                                  : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                                  : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                                         : -1;
-                if (digit < 0)
-                    return -1;
-                value = value * 16 + static_cast<unsigned>(digit);
-            }
-        } else {
-            bool ok = false;
-            const uint64_t number =
-                PGM_COMMON::convert_string_to_qword(text.substr(start, end - start), true, &ok);
-            if (!ok || number > 255)
-                return -1;
-            value = static_cast<unsigned>(number);
-        }
+        // "0x" takes one or two hexadecimal digits; a decimal byte is at most 255.
+        const std::string token = text.substr(start, end - start);
+        if (token.compare(0, 2, "0x") == 0 && token.size() != 3 && token.size() != 4)
+            return -1;
+        bool ok = false;
+        const uint64_t value = PGM_COMMON::convert_string_to_qword(token, true, &ok);
+        if (!ok || value > 255)
+            return -1;
         if (bytes)
             bytes[count] = static_cast<unsigned char>(value);
         ++count;

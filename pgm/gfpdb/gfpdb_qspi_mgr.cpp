@@ -376,22 +376,17 @@ bool GFPDB_QSPI_MGR::update_operation_list(PGM_COMMON_XML_ELEMENT* xml,
                                            std::vector<GFPDB_OPERATION*>& op_list) {
     GFPDB_ASSERT(xml, source);
     GFPDB_ASSERT(op_list.size() == 0, source);
-    // One element of each operation kind, in the order the flow runs them.
-    static const std::pair<GFPDB_OP_TYPE, PGM_COMMON_XML_ENUM> operations[] = {
-        {GFPDB_OP_TYPE_INITIALIZATION, PGM_COMMON_XML_ENUM_INITIALIZATION},
-        {GFPDB_OP_TYPE_PROGRAM, PGM_COMMON_XML_ENUM_PROGRAM},
-        {GFPDB_OP_TYPE_ERASE, PGM_COMMON_XML_ENUM_ERASE},
-        {GFPDB_OP_TYPE_VERIFY_BLANKCHECK_EXAMINE, PGM_COMMON_XML_ENUM_VERIFY_BLANKCHECK_EXAMINE},
-        {GFPDB_OP_TYPE_TERMINATION, PGM_COMMON_XML_ENUM_TERMINATION}};
     GFPDB_ASSERT(xml->get_child_count(PGM_COMMON_XML_ENUM_INITIALIZATION) == 1, source);
     GFPDB_ASSERT(xml->get_child_count(PGM_COMMON_XML_ENUM_PROGRAM) == 1, source);
     GFPDB_ASSERT(xml->get_child_count(PGM_COMMON_XML_ENUM_ERASE) == 1, source);
     GFPDB_ASSERT(xml->get_child_count(PGM_COMMON_XML_ENUM_VERIFY_BLANKCHECK_EXAMINE) == 1, source);
     GFPDB_ASSERT(xml->get_child_count(PGM_COMMON_XML_ENUM_TERMINATION) == 1, source);
-    op_list.reserve(std::size(operations));
+    // One element of each operation kind, in the order the flow runs them.
+    op_list.reserve(std::size(gfpdb_operation_element));
     bool ok = true;
-    for (const auto& operation : operations)
-        ok = add_operation_into_list(operation.first, only_child(xml, operation.second), op_list) &&
+    for (size_t type = 0; type < std::size(gfpdb_operation_element); ++type)
+        ok = add_operation_into_list(GFPDB_OP_TYPE(type),
+                                     only_child(xml, gfpdb_operation_element[type]), op_list) &&
              ok;
     return ok;
 }
@@ -489,12 +484,11 @@ bool GFPDB_QSPI_MGR::update_flash_list(QSPI_FLASH_XML* object, std::string xml_f
     GFPDB_ASSERT(!xml_file.empty(), source);
     if (object->get_child_count(PGM_COMMON_XML_ENUM_FLASH) == 0)
         return true;
-    std::vector<PGM_COMMON_XML_GFPDB_QSPI_FLASH*> flash_list = object->flash;
+    const auto& flash_list = object->flash;
     GFPDB_ASSERT(flash_list.size() > 0, source);
     for (PGM_COMMON_XML_GFPDB_QSPI_FLASH* flash_element : flash_list) {
         GFPDB_ASSERT(flash_element->get_child_count(PGM_COMMON_XML_ENUM_DEVICE_INFO) == 1, source);
-        std::vector<PGM_COMMON_XML_GFPDB_QSPI_DEVICE_INFO*> device_info_list =
-            flash_element->device_info;
+        const auto& device_info_list = flash_element->device_info;
         GFPDB_ASSERT(device_info_list.size() == 1, source);
         // The golden file is read without a schema: a value element it lacks stops the
         // program before it is read.
